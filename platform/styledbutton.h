@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QColor>
+#include <QPushButton>
+
+/// A flat push button with a background colour of its own.
+class StyledButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    explicit StyledButton(const QString &caption, QWidget *parent);
+
+    void setBackground(const QColor &colour);
+    QColor background() const { return m_background; }
+
+private:
+    QColor m_background;
+};
