@@ -97,3 +97,69 @@ public:
     void startMinimized(const QString &commandLine) override { started.append(commandLine); }
     QStringList started;
 };
+
+/// The real file system, with faults to order: refused opens, a write budget after which
+/// writes fail as on a full disk, renames that fail or cross file systems. It logs what it did.
+class FaultyFileSystem : public FileSystem
+{
+public:
+    explicit FaultyFileSystem(std::unique_ptr<FileSystem> real);
+
+    std::optional<qint64> length(const QString &path) override { return m_real->length(path); }
+    bool isFolder(const QString &path) override { return m_real->isFolder(path); }
+    bool isNormalFile(const QString &path) override { return m_real->isNormalFile(path); }
+    bool exists(const QString &path) override { return m_real->exists(path); }
+    std::unique_ptr<QIODevice> openRead(const QString &path) override;
+    std::unique_ptr<QIODevice> openWrite(const QString &path) override;
+    MoveResult rename(const QString &from, const QString &to) override;
+    bool remove(const QString &path) override;
+
+    /// Paths for which openWrite fails, as in a folder the user may not write to.
+    std::function<bool(const QString &)> refuseWrite;
+    /// Bytes all writes together may still take before they fail; negative for no limit.
+    qint64 writeBudget = -1;
+    /// Renames answer CrossDevice without touching anything.
+    bool renamesCrossDevice = false;
+    /// Every openWrite, rename and remove, as "write PATH", "rename FROM > TO", "remove PATH".
+    QStringList log;
+    /// Which files existed when each piece was opened for writing.
+    QList<QStringList> existingAtOpen;
+
+private:
+    std::unique_ptr<FileSystem> m_real;
+};
+
+class Frm;
+
+/// A main window built on fakes, with the real file system below a FaultyFileSystem.
+struct Harness
+{
+    Harness();
+    ~Harness();
+
+    template<class T>
+    T *child(const QString &name) const
+    {
+        return frm->findChild<T *>(name);
+    }
+    /// Clicks the button as a user would.
+    void click(const QString &name) const;
+    /// The step whose pane is visible, 0 when none or several are.
+    int visibleStep() const;
+    /// The step whose indicator is enabled, 0 when none or several are.
+    int enabledStep() const;
+
+    FakePlayer *mdplay = nullptr;
+    FakePlayer *mdst = nullptr;
+    FakeDialog *cmmDlg = nullptr;
+    FakeDialog *comDlg = nullptr;
+    FakeMessages *messages = nullptr;
+    FaultyFileSystem *files = nullptr;
+    FakeProcesses *processes = nullptr;
+    std::unique_ptr<Frm> frm;
+};
+
+/// The whole content of a file; empty when it cannot be read.
+QByteArray readAll(const QString &path);
+/// Writes a file of \a size bytes whose every byte tells its offset apart from its neighbours.
+QByteArray writePatternFile(const QString &path, qint64 size);
