@@ -1,0 +1,108 @@
+#include "rangecopier.h"
+
+#include <QElapsedTimer>
+#include <QFileDevice>
+#include <QTimer>
+
+RangeCopier::RangeCopier(FileSystem &files, QString sourcePath, QList<Piece> pieces, QObject *parent)
+    : QObject(parent)
+    , m_files(files)
+    , m_sourcePath(std::move(sourcePath))
+    , m_pieces(std::move(pieces))
+    , m_buffer(blockSize, Qt::Uninitialized)
+{
+}
+
+RangeCopier::~RangeCopier()
+{
+    if (!m_done) {
+        m_piece.reset();
+        m_source.reset();
+        removeCreatedPieces();
+    }
+}
+
+void RangeCopier::start()
+{
+    QTimer::singleShot(0, this, &RangeCopier::copySlice);
+}
+
+void RangeCopier::copySlice()
+{
+    if (!m_source) {
+        m_source = m_files.openRead(m_sourcePath);
+        if (!m_source)
+            return fail(m_sourcePath, true);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (copyNextBlock()) {
+        if (clock.nsecsElapsed() >= sliceNanoseconds) {
+            QTimer::singleShot(0, this, &RangeCopier::copySlice);
+            return;
+        }
+    }
+}
+
+bool RangeCopier::copyNextBlock()
+{
+    if (m_done)
+        return false;
+    if (!m_piece) {
+        if (m_index == m_pieces.size()) {
+            m_source.reset();
+            m_done = true;
+            emit finished(true, QString(), false);
+            return false;
+        }
+        const Piece &piece = m_pieces[m_index];
+        m_piece = m_files.openWrite(piece.path);
+        if (!m_piece) {
+            fail(piece.path, false);
+            return false;
+        }
+        ++m_created;
+        m_left = piece.size;
+    }
+
+    const QString &piecePath = m_pieces[m_index].path;
+    if (m_left > 0) {
+        const qint64 n = std::min(m_left, blockSize);
+        if (m_source->read(m_buffer.data(), n) != n) {
+            fail(m_sourcePath, true);
+            return false;
+        }
+        if (m_piece->write(m_buffer.constData(), n) != n) {
+            fail(piecePath, false);
+            return false;
+        }
+        m_left -= n;
+        return true;
+    }
+
+    // Written bytes may still sit in the file's buffer: a full disk shows only here.
+    auto *file = qobject_cast<QFileDevice *>(m_piece.get());
+    if (file && !file->flush()) {
+        fail(piecePath, false);
+        return false;
+    }
+    m_piece.reset();
+    ++m_index;
+    return true;
+}
+
+void RangeCopier::fail(const QString &path, bool sourceFailed)
+{
+    m_piece.reset();
+    m_source.reset();
+    removeCreatedPieces();
+    m_done = true;
+    emit finished(false, path, sourceFailed);
+}
+
+void RangeCopier::removeCreatedPieces()
+{
+    for (qsizetype i = 0; i < m_created; ++i)
+        m_files.remove(m_pieces[i].path);
+    m_created = 0;
+}
