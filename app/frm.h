@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/mainwindowstate.h"
+#include "about/frma.h"
 #include "app/platform.h"
 
 #include <QPointer>
@@ -15,7 +16,7 @@ class QPushButton;
 class QTimer;
 class RangeCopier;
 class StyledButton;
-class FrmA;
+
 
 /// The main window: a three-step wizard over the cut of one MP3 file.
 class Frm : public QWidget

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/frm.h"
 #include "platform/commondialog.h"
 #include "platform/filesystem.h"
 #include "platform/mediaplayer.h"
@@ -128,8 +129,6 @@ public:
 private:
     std::unique_ptr<FileSystem> m_real;
 };
-
-class Frm;
 
 /// A main window built on fakes, with the real file system below a FaultyFileSystem.
 struct Harness

@@ -242,7 +242,7 @@ private slots:
     {
         // An ID3v2.3 tag of 10 + 102,390 bytes: the audio starts at 100 KB.
         QByteArray tagged = sourceBytes;
-        const char header[] = {'I', 'D', '3', 3, 0, 0, 0x00, 0x06, 0x3f, 0x76};
+        const char header[] = {'I', 'D', '3', 3, 0, 0, 0x00, 0x06, 0x1f, 0x76};
         tagged.replace(0, 10, QByteArray(header, 10));
         QFile file(source);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(tagged) == tagged.size());
@@ -324,6 +324,7 @@ private slots:
         h->click("Command1");
         QVERIFY(h->frm->cutRunning());
         const MainWindowState during = h->frm->state();
+        const QString frontBox = box("txtSplit(0)");
         QTest::qWait(5);   // let a slice of the copy run
         h->mdplay->m_position = 120;
         h->click("cmdQ");
@@ -333,7 +334,7 @@ private slots:
         h->click("cmdBrowseS");  // ...but choosing another source is not
         QCOMPARE(h->frm->state().startPos, during.startPos);
         QCOMPARE(h->frm->state().endPos, during.endPos);
-        QCOMPARE(box("txtSplit(0)"), QStringLiteral("4882.812"));
+        QCOMPARE(box("txtSplit(0)"), frontBox);
         QVERIFY(ended.wait(20000));
         QCOMPARE(ended.size(), 1);
         QCOMPARE(h->cmmDlg->shown, 1);
