@@ -26,6 +26,7 @@ bool FakeDialog::answer()
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -86,7 +87,7 @@ std::unique_ptr<QIODevice> FaultyFileSystem::openWrite(const QString &path)
 FileSystem::MoveResult FaultyFileSystem::rename(const QString &from, const QString &to)
 {
     log.append(QStringLiteral("rename %1 > %2").arg(from, to));
-    if (renamesCrossDevice)
+    if (renamesCrossDevice && QFileInfo(from).absolutePath() != QFileInfo(to).absolutePath())
         return MoveResult::CrossDevice;
     return m_real->rename(from, to);
 }
@@ -123,6 +124,28 @@ void Harness::click(const QString &name) const
     auto *button = child<QPushButton>(name);
     QVERIFY2(button, qPrintable(name));
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void Harness::choose(const QString &path) const
+{
+    cmmDlg->answers.enqueue(path);
+    click(QStringLiteral("cmdBrowseS"));
+}
+
+void Harness::markAt(double seconds) const
+{
+    mdplay->m_position = seconds;
+    click(QStringLiteral("cmdQ"));
+}
+
+bool Harness::cutAt(double seconds) const
+{
+    mdplay->m_position = seconds;
+    QSignalSpy ended(frm.get(), &Frm::cutEnded);
+    click(QStringLiteral("Command1"));
+    if (!frm->cutRunning())
+        return false;
+    return ended.wait(30000) && ended.at(0).at(0).toBool();
 }
 
 int Harness::visibleStep() const

@@ -119,7 +119,7 @@ public:
     std::function<bool(const QString &)> refuseWrite;
     /// Bytes all writes together may still take before they fail; negative for no limit.
     qint64 writeBudget = -1;
-    /// Renames answer CrossDevice without touching anything.
+    /// Renames between two folders answer CrossDevice without touching anything.
     bool renamesCrossDevice = false;
     /// Every openWrite, rename and remove, as "write PATH", "rename FROM > TO", "remove PATH".
     QStringList log;
@@ -143,6 +143,12 @@ struct Harness
     }
     /// Clicks the button as a user would.
     void click(const QString &name) const;
+    /// Picks \a path in the open dialog of step one.
+    void choose(const QString &path) const;
+    /// Presses the start button with the player at \a seconds.
+    void markAt(double seconds) const;
+    /// Presses the end button at \a seconds; true when a cut ran and succeeded.
+    bool cutAt(double seconds) const;
     /// The step whose pane is visible, 0 when none or several are.
     int visibleStep() const;
     /// The step whose indicator is enabled, 0 when none or several are.

@@ -34,7 +34,7 @@ private slots:
 
     void choosingTakesPathFolderAndLength()
     {
-        choose(source);
+        h->choose(source);
         QCOMPARE(h->visibleStep(), 2);
         QCOMPARE(h->enabledStep(), 2);
         QCOMPARE(box("txtSource"), source);
@@ -50,7 +50,7 @@ private slots:
         const QString second = other.filePath(QStringLiteral("b.mp3"));
         writePatternFile(second, 1000);
         h->click("dcButton1");
-        choose(second);
+        h->choose(second);
         QCOMPARE(box("txtDestdir"), dir->path() + QDir::separator());
         QCOMPARE(h->frm->state().fileLength, 1000);
     }
@@ -67,7 +67,7 @@ private slots:
 
     void cancellingLaterTakesTheLastFileAgain()
     {
-        choose(source);
+        h->choose(source);
         h->click("dcButton1");
         QFile::resize(source, 2'000'000);
         h->cmmDlg->answers.enqueue(std::nullopt);
@@ -79,10 +79,10 @@ private slots:
 
     void unreadableOrHugeSourcesAreRefused()
     {
-        choose(source);
+        h->choose(source);
         h->click("dcButton1");
 
-        choose(dir->filePath(QStringLiteral("missing.mp3")));
+        h->choose(dir->filePath(QStringLiteral("missing.mp3")));
         QCOMPARE(h->messages->shown.size(), 1);
         QCOMPARE(h->messages->shown[0].icon, MessageBox::Icon::Error);
         QVERIFY(h->messages->shown[0].text.contains(QStringLiteral("missing.mp3")));
@@ -91,7 +91,7 @@ private slots:
         QFile file(huge);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(1) << 31));   // sparse: costs no disk
         file.close();
-        choose(huge);
+        h->choose(huge);
         QCOMPARE(h->messages->shown.size(), 2);
         QVERIFY(h->messages->shown[1].text.contains(QStringLiteral("huge.mp3")));
 
@@ -110,8 +110,8 @@ private slots:
         QCOMPARE(h->messages->shown[0].caption, QStringLiteral("错误"));
         QCOMPARE(h->messages->shown[0].icon, MessageBox::Icon::Error);
 
-        choose(source);
-        markAt(30);
+        h->choose(source);
+        h->markAt(30);
         QCOMPARE(h->frm->state().startPos, QStringLiteral("30"));
         QCOMPARE(h->frm->state().fileKB, 2929.7);
         QCOMPARE(box("txtSplit(0)"), QStringLiteral("488.2833"));
@@ -121,8 +121,8 @@ private slots:
 
     void cutKeepsExactlyTheBytesBetweenTheMarks()
     {
-        choose(source);
-        markAt(30);
+        h->choose(source);
+        h->markAt(30);
         h->mdplay->m_position = 60;
         QSignalSpy ended(h->frm.get(), &Frm::cutEnded);
         h->click("Command1");
@@ -153,10 +153,10 @@ private slots:
 
     void startAtTheVeryBeginningKeepsTheOpening()
     {
-        choose(source);
-        markAt(0);
+        h->choose(source);
+        h->markAt(0);
         QCOMPARE(box("txtSplit(0)"), QStringLiteral("0"));
-        QVERIFY(cutAt(60));
+        QVERIFY(h->cutAt(60));
         // 60 s of 180 s of 2929.7 KB is 976.5666 KB, read back as 1,000,004 bytes.
         QCOMPARE(readAll(piece(1)), sourceBytes.left(1'000'004));
         QVERIFY(!QFile::exists(piece(0)));
@@ -165,9 +165,9 @@ private slots:
 
     void endBeforeStartWritesNothing()
     {
-        choose(source);
-        markAt(60);
-        QVERIFY(!cutAt(30));
+        h->choose(source);
+        h->markAt(60);
+        QVERIFY(!h->cutAt(30));
         QCOMPARE(h->messages->shown.size(), 1);
         QCOMPARE(h->messages->shown[0].text, QStringLiteral("终点不能在起点之前！"));
         QCOMPARE(h->messages->shown[0].caption, QStringLiteral("提示"));
@@ -178,9 +178,9 @@ private slots:
 
     void endEqualToStartKeepsTheRest()
     {
-        choose(source);
-        markAt(30);
-        QVERIFY(cutAt(30));
+        h->choose(source);
+        h->markAt(30);
+        QVERIFY(h->cutAt(30));
         QCOMPARE(h->frm->state().pieceSizes, QList<qint32>({500002, 2499998}));
         QCOMPARE(readAll(piece(1)), sourceBytes.mid(500002));
     }
@@ -188,15 +188,15 @@ private slots:
     void checksComeInTheirOrder()
     {
         // No file in the player.
-        QVERIFY(!cutAt(10));
+        QVERIFY(!h->cutAt(10));
         QCOMPARE(h->messages->shown.last().text, QStringLiteral("请先选择起点！"));
         QCOMPARE(h->messages->shown.last().caption, QString());
 
         // A source that has gone away makes the plan fail.
-        choose(source);
-        markAt(30);
+        h->choose(source);
+        h->markAt(30);
         QFile::remove(source);
-        QVERIFY(!cutAt(60));
+        QVERIFY(!h->cutAt(60));
         QCOMPARE(h->messages->shown.last().text, QStringLiteral("请选择要剪切的MP3文件！"));
         QCOMPARE(h->messages->shown.last().caption, QStringLiteral("提示"));
         QCOMPARE(h->visibleStep(), 2);
@@ -206,9 +206,9 @@ private slots:
     {
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir->path());
-        choose(QStringLiteral("song.mp3"));
-        markAt(30);
-        const bool cut = cutAt(60);
+        h->choose(QStringLiteral("song.mp3"));
+        h->markAt(30);
+        const bool cut = h->cutAt(60);
         QDir::setCurrent(previous);
         QVERIFY(!cut);
         QCOMPARE(h->messages->shown.last().text, QStringLiteral("请选择要存放的文件夹！"));
@@ -220,9 +220,9 @@ private slots:
         const QString big = dir->filePath(QStringLiteral("big.mp3"));
         const QByteArray bigBytes = writePatternFile(big, 40'000'000);
         h->mdplay->m_duration = 100;
-        choose(big);
-        markAt(5);
-        QVERIFY(cutAt(100));
+        h->choose(big);
+        h->markAt(5);
+        QVERIFY(h->cutAt(100));
         const qint32 kept = h->frm->state().pieceSizes.at(1);
         QVERIFY(kept >= 36'765'696);
         const qint32 front = h->frm->state().pieceSizes.at(0);
@@ -232,9 +232,9 @@ private slots:
     void anExistingPieceFileIsReplacedWhole()
     {
         writePatternFile(piece(1), 2'500'000);
-        choose(source);
-        markAt(30);
-        QVERIFY(cutAt(60));
+        h->choose(source);
+        h->markAt(30);
+        QVERIFY(h->cutAt(60));
         QCOMPARE(QFileInfo(piece(1)).size(), 500002);
     }
 
@@ -248,11 +248,11 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(tagged) == tagged.size());
         file.close();
 
-        choose(source);
+        h->choose(source);
         QCOMPARE(h->frm->state().audioStart, 102'400);
-        markAt(0);
+        h->markAt(0);
         QCOMPARE(box("txtSplit(0)"), QStringLiteral("100"));
-        QVERIFY(cutAt(90));
+        QVERIFY(h->cutAt(90));
         // Half of the 2829.7 KB behind the tag: 1414.85 KB.
         QCOMPARE(readAll(piece(1)), tagged.mid(102'400, 1'448'806));
     }
@@ -268,8 +268,8 @@ private slots:
     void failedWritesAreReportedAndCleanedUp()
     {
         QFETCH(int, fault);
-        choose(source);
-        markAt(30);
+        h->choose(source);
+        h->markAt(30);
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
         if (fault == 0)
@@ -283,7 +283,7 @@ private slots:
             limit.rlim_cur = 600'000;
             QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
         }
-        const bool cut = cutAt(60);
+        const bool cut = h->cutAt(60);
         setrlimit(RLIMIT_FSIZE, &before);
 
         QVERIFY(!cut);
@@ -303,10 +303,10 @@ private slots:
 
     void shortenedSourceIsReportedAndCleanedUp()
     {
-        choose(source);
-        markAt(30);
+        h->choose(source);
+        h->markAt(30);
         QVERIFY(QFile::resize(source, 1'200'000));
-        QVERIFY(!cutAt(60));
+        QVERIFY(!h->cutAt(60));
         QCOMPARE(h->messages->shown.size(), 1);
         QVERIFY(h->messages->shown[0].text.contains(source));
         for (int i = 0; i < 3; ++i)
@@ -317,8 +317,8 @@ private slots:
     {
         const QString big = dir->filePath(QStringLiteral("big.mp3"));
         writePatternFile(big, 60'000'000);
-        choose(big);
-        markAt(30);
+        h->choose(big);
+        h->markAt(30);
         h->mdplay->m_position = 90;
         QSignalSpy ended(h->frm.get(), &Frm::cutEnded);
         h->click("Command1");
@@ -346,8 +346,8 @@ private slots:
     {
         const QString big = dir->filePath(QStringLiteral("big.mp3"));
         writePatternFile(big, 60'000'000);
-        choose(big);
-        markAt(30);
+        h->choose(big);
+        h->markAt(30);
         h->mdplay->m_position = 90;
         h->click("Command1");
         QTest::qWait(5);
@@ -365,27 +365,6 @@ private:
         return dir->path() + QDir::separator() + QStringLiteral("[铃声]%1").arg(i) + name;
     }
     QString piece(int i) const { return pieceOf(QStringLiteral("song.mp3"), i); }
-    void choose(const QString &path)
-    {
-        h->cmmDlg->answers.enqueue(path);
-        h->click("cmdBrowseS");
-    }
-    void markAt(double seconds)
-    {
-        h->mdplay->m_position = seconds;
-        h->click("cmdQ");
-    }
-    /// Presses the end button at \a seconds; true when a cut ran and succeeded.
-    bool cutAt(double seconds)
-    {
-        h->mdplay->m_position = seconds;
-        QSignalSpy ended(h->frm.get(), &Frm::cutEnded);
-        h->click("Command1");
-        if (!h->frm->cutRunning())
-            return false;
-        return ended.wait(30000) && ended.at(0).at(0).toBool();
-    }
-
     std::unique_ptr<Harness> h;
     std::unique_ptr<QTemporaryDir> dir;
     QString source;
