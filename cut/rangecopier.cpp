@@ -9,8 +9,12 @@ RangeCopier::RangeCopier(FileSystem &files, QString sourcePath, QList<Piece> pie
     , m_files(files)
     , m_sourcePath(std::move(sourcePath))
     , m_pieces(std::move(pieces))
-    , m_buffer(blockSize, Qt::Uninitialized)
+    , m_buffer(blocksPerCopy * blockSize, Qt::Uninitialized)
 {
+    // Not a queued call: on the GLib event loop those run ahead of due timers, which then got a
+    // turn only every other slice.
+    m_nextSlice.setSingleShot(true);
+    connect(&m_nextSlice, &QTimer::timeout, this, &RangeCopier::copySlice);
 }
 
 RangeCopier::~RangeCopier()
@@ -24,7 +28,7 @@ RangeCopier::~RangeCopier()
 
 void RangeCopier::start()
 {
-    QTimer::singleShot(0, this, &RangeCopier::copySlice);
+    m_nextSlice.start(0);
 }
 
 void RangeCopier::copySlice()
@@ -38,7 +42,7 @@ void RangeCopier::copySlice()
     clock.start();
     while (copyNextBlock()) {
         if (clock.nsecsElapsed() >= sliceNanoseconds) {
-            QTimer::singleShot(0, this, &RangeCopier::copySlice);
+            m_nextSlice.start(0);
             return;
         }
     }
@@ -67,7 +71,8 @@ bool RangeCopier::copyNextBlock()
 
     const QString &piecePath = m_pieces[m_index].path;
     if (m_left > 0) {
-        const qint64 n = std::min(m_left, blockSize);
+        // Whole blocks while there are any, then the piece's short final block.
+        const qint64 n = m_left >= blockSize ? std::min(m_left / blockSize * blockSize, qint64(m_buffer.size())) : m_left;
         if (m_source->read(m_buffer.data(), n) != n) {
             fail(m_sourcePath, true);
             return false;
