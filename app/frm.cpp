@@ -55,6 +55,7 @@ void Frm::buildControls()
     setWindowTitle(FrmText::title);
     setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
     setFixedSize(481, 302);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
     for (int i = 0; i < 3; ++i) {
         m_fm[i] = new QGroupBox(FrmText::pane[i], this);

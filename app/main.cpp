@@ -1,12 +1,10 @@
 #include "app/frm.h"
 #include "app/frmtexts.h"
-#include "platform/qtcommondialog.h"
-#include "platform/qtfilesystem.h"
-#include "platform/qtmediaplayer.h"
-#include "platform/qtmessagebox.h"
-#include "platform/qtprocessstarter.h"
+#include "app/realplatform.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
@@ -16,16 +14,13 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
 
-    Platform platform;
-    platform.mdplay = new QtMediaPlayer;
-    platform.mdst = new QtMediaPlayer;
-    platform.cmmDlg = std::make_unique<QtCommonDialog>();
-    platform.comDlg = std::make_unique<QtCommonDialog>();
-    platform.messages = std::make_unique<QtMessageBox>();
-    platform.files = std::make_unique<QtFileSystem>();
-    platform.processes = std::make_unique<QtProcessStarter>();
+    // Every text of the program is Chinese, so Qt's own (the file dialogs) should be too,
+    // whatever language the desktop runs in.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
-    Frm frm(std::move(platform));
+    Frm frm(realPlatform());
     frm.show();
     return app.exec();
 }

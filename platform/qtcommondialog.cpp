@@ -41,6 +41,7 @@ bool QtCommonDialog::show(QWidget *parent, bool save)
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // The program asks about replacing a file itself, once, with its own wording.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.resize(680, 420);
     if (!m_nameFilters.isEmpty())
         dialog.setNameFilters(m_nameFilters);
     if (!m_fileName.isEmpty())
