@@ -6,6 +6,9 @@
 
 void Frm::savePiece()
 {
+    // The piece may be the very file a running cut is writing.
+    if (cutRunning())
+        return;
     CommonDialog &dialog = *m_platform.comDlg;
     dialog.setFilter(FrmText::saveFilter);
     dialog.setDialogTitle(FrmText::saveTitle);
@@ -32,6 +35,8 @@ void Frm::savePiece()
 
 void Frm::recutPiece()
 {
+    if (cutRunning())
+        return;
     m_mdst->setUrl(QString());
     showStep(2);
     m_platform.files->remove(keptPieceName());
