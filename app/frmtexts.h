@@ -38,6 +38,7 @@ inline const QString chooseMp3 = QStringLiteral("请选择要剪切的MP3文件�
 inline const QString markStartFirst = QStringLiteral("请先选择起点！");
 inline const QString chooseFolder = QStringLiteral("请选择要存放的文件夹！");
 inline const QString endBeforeStart = QStringLiteral("终点不能在起点之前！");
+inline const QString playerUnreadable = QStringLiteral("无法读取播放位置，请确认此文件可以播放：\n%1");
 inline const QString sourceUnreadable = QStringLiteral("无法读取文件：\n%1");
 inline const QString sourceTooLarge = QStringLiteral("文件太大，只能剪切小于2GB的文件：\n%1");
 inline const QString sourceReadFailed = QStringLiteral("读取源文件失败，剪切已取消：\n%1");

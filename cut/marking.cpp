@@ -21,6 +21,20 @@ double kilobytes(qint64 bytes)
 
 } // namespace
 
+bool Frm::readPlayer(QString &mark)
+{
+    const auto d = m_mdplay->duration();
+    const auto p = m_mdplay->currentPosition();
+    // Without both, a mark would be an old one, or a time mapped with another file's length.
+    if (!d || !p) {
+        showError(FrmText::playerUnreadable.arg(m_mdplay->url()));
+        return false;
+    }
+    m_state.duration = *d;
+    mark = generalText(*p);
+    return true;
+}
+
 void Frm::markStart()
 {
     // A second press while a cut copies must not move the marks under it.
@@ -30,10 +44,8 @@ void Frm::markStart()
         showError(FrmText::chooseMp3);
         return;
     }
-    if (const auto d = m_mdplay->duration())
-        m_state.duration = *d;
-    if (const auto p = m_mdplay->currentPosition())
-        m_state.startPos = generalText(*p);
+    if (!readPlayer(m_state.startPos))
+        return;
     m_state.fileKB = roundedKB(m_state.fileLength);
     if (const auto kb = positionToKB(m_state.startPos, m_state.duration, m_state.fileKB, kilobytes(m_state.audioStart)))
         m_txtSplit[0]->setText(generalText(*kb));
@@ -62,10 +74,8 @@ void Frm::cutRange()
     if (cutRunning())
         return;
 
-    if (const auto d = m_mdplay->duration())
-        m_state.duration = *d;
-    if (const auto p = m_mdplay->currentPosition())
-        m_state.endPos = generalText(*p);
+    if (!m_mdplay->url().isEmpty() && !readPlayer(m_state.endPos))
+        return;
     m_state.fileKB = roundedKB(m_state.fileLength);
 
     const auto startMark = textValue(m_state.startPos);

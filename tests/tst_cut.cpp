@@ -202,6 +202,33 @@ private slots:
         QCOMPARE(h->visibleStep(), 2);
     }
 
+    void marksNeedAPlayerThatKnowsWhereItIs()
+    {
+        h->choose(source);
+        h->markAt(30);
+        QVERIFY(h->cutAt(60));
+        h->click("dcButton5");
+
+        // A file the player cannot play: no mark of the last file may be cut into it.
+        const QString other = dir->filePath(QStringLiteral("noise.mp3"));
+        writePatternFile(other, 100'000);
+        h->choose(other);
+        h->mdplay->m_duration = std::nullopt;
+        const MainWindowState before = h->frm->state();
+        const QString frontBox = box("txtSplit(0)");
+        h->markAt(10);
+        QVERIFY(!h->cutAt(20));
+        QCOMPARE(h->messages->shown.size(), 2);
+        for (const auto &shown : std::as_const(h->messages->shown)) {
+            QCOMPARE(shown.icon, MessageBox::Icon::Error);
+            QVERIFY(shown.text.contains(other));
+        }
+        QCOMPARE(h->frm->state().startPos, before.startPos);
+        QCOMPARE(h->frm->state().endPos, before.endPos);
+        QCOMPARE(box("txtSplit(0)"), frontBox);
+        QVERIFY(!QFile::exists(dir->filePath(QStringLiteral("[铃声]1noise.mp3"))));
+    }
+
     void sourceWithoutAFolderHasNoOutputFolder()
     {
         const QString previous = QDir::currentPath();
