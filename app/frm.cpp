@@ -32,6 +32,13 @@ StyledButton *styledButton(const QString &name, const QString &caption, QWidget 
     return button;
 }
 
+void placePlayer(MediaPlayer *player, const QString &name, QWidget *pane, const QRect &where)
+{
+    player->setParent(pane);
+    player->setObjectName(name);
+    player->setGeometry(where);
+}
+
 } // namespace
 
 Frm::Frm(Platform platform, QWidget *parent)
@@ -89,9 +96,7 @@ void Frm::buildControls()
     m_txtSource->setEnabled(false);
     m_dcButton1 = styledButton(QStringLiteral("dcButton1"), FrmText::reselect, m_fm[1],
                                twips(5760, 360, 1215, 375), paleGrey);
-    m_mdplay->setParent(m_fm[1]);
-    m_mdplay->setObjectName(QStringLiteral("MDplay"));
-    m_mdplay->setGeometry(twips(120, 840, 6960, 2115));
+    placePlayer(m_mdplay, QStringLiteral("MDplay"), m_fm[1], twips(120, 840, 6960, 2115));
     m_cmdQ = styledButton(QStringLiteral("cmdQ"), FrmText::markStart, m_fm[1], twips(240, 3000, 2535, 735), paleYellow);
     m_command1 = styledButton(QStringLiteral("Command1"), FrmText::markEnd, m_fm[1], twips(2760, 3000, 2895, 735),
                               paleYellow);
@@ -102,9 +107,7 @@ void Frm::buildControls()
     m_lb->setWordWrap(true);
 
     // Step 3
-    m_mdst->setParent(m_fm[2]);
-    m_mdst->setObjectName(QStringLiteral("MDst"));
-    m_mdst->setGeometry(twips(0, 240, 7200, 2715));
+    placePlayer(m_mdst, QStringLiteral("MDst"), m_fm[2], twips(0, 240, 7200, 2715));
     m_dcButton2 = styledButton(QStringLiteral("dcButton2"), FrmText::save, m_fm[2], twips(240, 3120, 2295, 615), paleGrey);
     m_dcButton3 = styledButton(QStringLiteral("dcButton3"), FrmText::recut, m_fm[2], twips(2520, 3120, 2295, 615),
                                paleGrey);

@@ -342,14 +342,8 @@ private slots:
 
     void buttonsPressedWhileACutRunsChangeNothing()
     {
-        const QString big = dir->filePath(QStringLiteral("big.mp3"));
-        writePatternFile(big, 60'000'000);
-        h->choose(big);
-        h->markAt(30);
-        h->mdplay->m_position = 90;
         QSignalSpy ended(h->frm.get(), &Frm::cutEnded);
-        h->click("Command1");
-        QVERIFY(h->frm->cutRunning());
+        startLongCut();
         const MainWindowState during = h->frm->state();
         const QString frontBox = box("txtSplit(0)");
         QTest::qWait(5);   // let a slice of the copy run
@@ -375,12 +369,7 @@ private slots:
 
     void closingTheWindowAbandonsTheCut()
     {
-        const QString big = dir->filePath(QStringLiteral("big.mp3"));
-        writePatternFile(big, 60'000'000);
-        h->choose(big);
-        h->markAt(30);
-        h->mdplay->m_position = 90;
-        h->click("Command1");
+        startLongCut();
         QTest::qWait(5);
         QVERIFY(h->frm->cutRunning());
         h->frm->close();
@@ -396,6 +385,17 @@ private:
         return dir->path() + QDir::separator() + QStringLiteral("[铃声]%1").arg(i) + name;
     }
     QString piece(int i) const { return pieceOf(QStringLiteral("song.mp3"), i); }
+    /// Starts the cut of a source large enough to take many slices of the event loop.
+    void startLongCut()
+    {
+        const QString big = dir->filePath(QStringLiteral("big.mp3"));
+        writePatternFile(big, 60'000'000);
+        h->choose(big);
+        h->markAt(30);
+        h->mdplay->m_position = 90;
+        h->click("Command1");
+        QVERIFY(h->frm->cutRunning());
+    }
     std::unique_ptr<Harness> h;
     std::unique_ptr<QTemporaryDir> dir;
     QString source;
