@@ -23,7 +23,7 @@ const QString FrmA::webAddress = QStringLiteral("https://www.example.com/");
 const QString FrmA::mailAddress = QStringLiteral("support@example.com");
 
 FrmA::FrmA(QWidget *parent)
-    : QWidget(parent, Qt::Window)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("FrmA"));
     setAttribute(Qt::WA_DeleteOnClose);

@@ -62,7 +62,9 @@ void Frm::buildControls()
     setWindowTitle(FrmText::title);
     setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
     setFixedSize(481, 302);
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // The layout is fixed, so the window offers no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     for (int i = 0; i < 3; ++i) {
         m_fm[i] = new QGroupBox(FrmText::pane[i], this);
@@ -188,8 +190,10 @@ void Frm::continueCutting()
 
 void Frm::showAbout()
 {
-    if (!m_about)
+    if (!m_about) {
         m_about = new FrmA();
+        m_about->move(geometry().center() - m_about->rect().center());
+    }
     m_about->show();
     m_about->raise();
     m_about->activateWindow();
