@@ -124,15 +124,7 @@ QToolButton *transportButton(QWidget *parent, QStyle::StandardPixmap icon, const
 
 QtMediaPlayer::QtMediaPlayer(QWidget *parent)
     : MediaPlayer(parent)
-    , m_player(new QMediaPlayer(this))
-    , m_audio(new QAudioOutput(this))
 {
-    m_audio->setVolume(0.5f);
-    m_audio->setMuted(false);
-    m_player->setAudioOutput(m_audio);
-    m_player->setPlaybackRate(1.0);
-    m_player->setLoops(QMediaPlayer::Once);
-
     auto *display = new DisplayPanel(this);
     m_fileName = new ElidingLabel(display);
     m_fileName->setObjectName(QStringLiteral("fileName"));
@@ -184,6 +176,29 @@ QtMediaPlayer::QtMediaPlayer(QWidget *parent)
     layout->addWidget(m_seek);
     layout->addLayout(buttons);
 
+    connect(m_seek, &QSlider::valueChanged, this, &QtMediaPlayer::seekTo);
+    connect(m_play, &QToolButton::clicked, this, &QtMediaPlayer::play);
+    connect(m_pause, &QToolButton::clicked, this, &QtMediaPlayer::pause);
+    connect(m_stop, &QToolButton::clicked, this, &QtMediaPlayer::stop);
+
+    showState();
+    showTime();
+}
+
+void QtMediaPlayer::makeEngine()
+{
+    // Made when the first file arrives rather than with the window: starting Qt Multimedia
+    // costs tens of milliseconds that would otherwise delay the window's first showing.
+    if (m_player)
+        return;
+    m_player = new QMediaPlayer(this);
+    m_audio = new QAudioOutput(this);
+    m_audio->setVolume(0.5f);
+    m_audio->setMuted(false);
+    m_player->setAudioOutput(m_audio);
+    m_player->setPlaybackRate(1.0);
+    m_player->setLoops(QMediaPlayer::Once);
+
     // Positions come from the player only while it plays, so nothing here ticks when idle.
     connect(m_player, &QMediaPlayer::positionChanged, this, &QtMediaPlayer::showPosition);
     connect(m_player, &QMediaPlayer::durationChanged, this, &QtMediaPlayer::showDuration);
@@ -203,25 +218,30 @@ QtMediaPlayer::QtMediaPlayer(QWidget *parent)
             m_failed = true;
         showState();
     });
-    connect(m_seek, &QSlider::valueChanged, this, &QtMediaPlayer::seekTo);
-    connect(m_play, &QToolButton::clicked, m_player, &QMediaPlayer::play);
-    connect(m_pause, &QToolButton::clicked, this, &QtMediaPlayer::pause);
-    connect(m_stop, &QToolButton::clicked, this, &QtMediaPlayer::stop);
 
     // QAudioOutput stays on the device it was given; follow the system's choice instead,
     // so plugging in headphones while the program runs just works.
     auto *devices = new QMediaDevices(this);
     connect(devices, &QMediaDevices::audioOutputsChanged, this,
             [this] { m_audio->setDevice(QMediaDevices::defaultAudioOutput()); });
+}
 
-    showState();
-    showTime();
+void QtMediaPlayer::play()
+{
+    if (m_player)
+        m_player->play();
 }
 
 void QtMediaPlayer::setUrl(const QString &path)
 {
     m_url = path;
     m_failed = false;
+    if (!path.isEmpty())
+        makeEngine();
+    if (!m_player) {
+        showState();
+        return;
+    }
     m_player->stop();
     // Clearing first makes a repeated path load afresh (QMediaPlayer ignores a source equal
     // to the current one), and an empty path closes the file so it can be renamed or deleted.
@@ -242,7 +262,7 @@ void QtMediaPlayer::setUrl(const QString &path)
 
 std::optional<double> QtMediaPlayer::duration() const
 {
-    if (m_url.isEmpty() || m_failed)
+    if (m_url.isEmpty() || m_failed || !m_player)
         return std::nullopt;
     switch (m_player->mediaStatus()) {
     case QMediaPlayer::NoMedia:
@@ -260,7 +280,7 @@ std::optional<double> QtMediaPlayer::duration() const
 
 std::optional<double> QtMediaPlayer::currentPosition() const
 {
-    if (m_url.isEmpty())
+    if (m_url.isEmpty() || !m_player)
         return std::nullopt;
     return m_player->position() / 1000.0;
 }
@@ -268,14 +288,15 @@ std::optional<double> QtMediaPlayer::currentPosition() const
 void QtMediaPlayer::pause()
 {
     m_playWhenLoaded = false;
-    if (!m_url.isEmpty() && !m_failed)
+    if (m_player && !m_url.isEmpty() && !m_failed)
         m_player->pause();
 }
 
 void QtMediaPlayer::stop()
 {
     m_playWhenLoaded = false;
-    m_player->stop();
+    if (m_player)
+        m_player->stop();
 }
 
 void QtMediaPlayer::showPosition(qint64 ms)
@@ -301,14 +322,15 @@ void QtMediaPlayer::showDuration(qint64 ms)
 
 void QtMediaPlayer::seekTo(int ms)
 {
-    m_player->setPosition(ms);
+    if (m_player)
+        m_player->setPosition(ms);
     showTime();
 }
 
 void QtMediaPlayer::showState()
 {
     const bool usable = !m_url.isEmpty() && !m_failed;
-    const QMediaPlayer::PlaybackState state = m_player->playbackState();
+    const QMediaPlayer::PlaybackState state = m_player ? m_player->playbackState() : QMediaPlayer::StoppedState;
 
     QString text;
     QColor colour = idleColour;
@@ -343,7 +365,7 @@ void QtMediaPlayer::showState()
 
 void QtMediaPlayer::showTime()
 {
-    const qint64 now = m_seek->isSliderDown() ? m_seek->value() : m_player->position();
-    const qint64 length = m_url.isEmpty() ? 0 : m_player->duration();
+    const qint64 now = m_seek->isSliderDown() || !m_player ? m_seek->value() : m_player->position();
+    const qint64 length = m_url.isEmpty() || !m_player ? 0 : m_player->duration();
     m_time->setText(minutesSeconds(m_url.isEmpty() ? 0 : now) + QStringLiteral(" / ") + minutesSeconds(length));
 }

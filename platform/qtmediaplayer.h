@@ -31,6 +31,8 @@ public:
     QSize sizeHint() const override { return {464, 141}; }
 
 private:
+    void makeEngine();
+    void play();
     void showPosition(qint64 ms);
     void showDuration(qint64 ms);
     void seekTo(int ms);
