@@ -20,6 +20,7 @@ bool FakeDialog::answer()
 
 #include "app/frm.h"
 #include "platform/qtfilesystem.h"
+#include "platform/qtmediaplayer.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,11 +99,18 @@ bool FaultyFileSystem::remove(const QString &path)
     return m_real->remove(path);
 }
 
-Harness::Harness()
+Harness::Harness(Players players)
 {
     Platform platform;
-    platform.mdplay = mdplay = new FakePlayer;
-    platform.mdst = mdst = new FakePlayer;
+    if (players == Players::Real) {
+        platform.mdplay = new QtMediaPlayer;
+        platform.mdst = new QtMediaPlayer;
+    } else {
+        platform.mdplay = mdplay = new FakePlayer;
+        platform.mdst = mdst = new FakePlayer;
+    }
+    play = platform.mdplay;
+    listen = platform.mdst;
     platform.cmmDlg = std::make_unique<FakeDialog>();
     cmmDlg = static_cast<FakeDialog *>(platform.cmmDlg.get());
     platform.comDlg = std::make_unique<FakeDialog>();

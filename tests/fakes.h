@@ -130,10 +130,14 @@ private:
     std::unique_ptr<FileSystem> m_real;
 };
 
-/// A main window built on fakes, with the real file system below a FaultyFileSystem.
+/// A main window built on fakes, or on the real players, with the real file system below a
+/// FaultyFileSystem.
 struct Harness
 {
-    Harness();
+    /// Real players play real files through Qt Multimedia; the fakes answer what a test sets.
+    enum class Players { Fake, Real };
+
+    explicit Harness(Players players = Players::Fake);
     ~Harness();
 
     template<class T>
@@ -154,8 +158,12 @@ struct Harness
     /// The step whose indicator is enabled, 0 when none or several are.
     int enabledStep() const;
 
+    /// Null with real players; markAt() and cutAt() need these.
     FakePlayer *mdplay = nullptr;
     FakePlayer *mdst = nullptr;
+    /// The step-two and step-three players, fake or real.
+    MediaPlayer *play = nullptr;
+    MediaPlayer *listen = nullptr;
     FakeDialog *cmmDlg = nullptr;
     FakeDialog *comDlg = nullptr;
     FakeMessages *messages = nullptr;
