@@ -57,6 +57,7 @@ private:
     std::array<QString, 3> sizeBoxes() const;
     void setSizeBoxes(const std::array<QString, 3> &texts);
     bool buildSplitPlan();
+    void alignKeptPieceToFrame(QList<qint32> &sizes);
     /// Takes the player's duration and its position as \a mark; false, having told the user,
     /// when the player cannot say where it is in the loaded file.
     bool readPlayer(QString &mark);

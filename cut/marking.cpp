@@ -4,6 +4,7 @@
 #include "app/frm.h"
 #include "app/frmtexts.h"
 #include "cut/cutrules.h"
+#include "cut/mp3frames.h"
 #include "cut/numbertext.h"
 #include "cut/rangecopier.h"
 #include "cut/splitplan.h"
@@ -33,6 +34,27 @@ bool Frm::readPlayer(QString &mark)
     m_state.duration = *d;
     mark = generalText(*p);
     return true;
+}
+
+void Frm::alignKeptPieceToFrame(QList<qint32> &sizes)
+{
+    // A piece that begins inside a frame may begin with bytes that look like the header of
+    // another kind of stream; players then give up on it at once. So the kept piece begins
+    // at the next real frame of the song, at most a frame later than the mark.
+    if (sizes.size() < 2 || sizes[0] <= 0)
+        return;
+    const auto source = m_platform.files->openRead(m_txtSource->text());
+    if (!source || !source->seek(m_state.audioStart))
+        return;
+    const auto reference = frameHeaderAt(source->read(4), 0);
+    if (!reference || !source->seek(sizes[0]))
+        return;
+    constexpr qint64 window = 16 * 1024;
+    const auto start = nextFrameStart(source->read(window), 0, *reference);
+    if (start && *start < sizes[1]) {
+        sizes[0] += qint32(*start);
+        sizes[1] -= qint32(*start);
+    }
 }
 
 void Frm::markStart()
@@ -88,8 +110,12 @@ void Frm::cutRange()
     const double audioStartKB = kilobytes(m_state.audioStart);
     const auto endKB = positionToKB(m_state.endPos, m_state.duration, m_state.fileKB, audioStartKB);
     const auto startKB = positionToKB(m_state.startPos, m_state.duration, m_state.fileKB, audioStartKB);
-    if (endKB && startKB)
+    if (endKB && startKB) {
+        // Both places from the same length: the player may have changed its mind about it
+        // since the start was marked, or another file may have been chosen since.
+        m_txtSplit[0]->setText(generalText(*startKB));
         m_txtSplit[1]->setText(generalText(*endKB - *startKB));
+    }
 
     // A start at the very first byte leaves nothing in front of the selection; the plan then
     // moves the selection up to the first piece, and the kept piece must follow it.
@@ -115,6 +141,8 @@ void Frm::cutRange()
     }
     if (startsAtFirstByte)
         sizes.prepend(0);
+    else
+        alignKeptPieceToFrame(sizes);
 
     setCursor(Qt::WaitCursor);
     m_state.srcName = fileNamePart(m_txtSource->text());

@@ -163,6 +163,20 @@ private slots:
         QVERIFY(!QFile::exists(piece(2)));
     }
 
+    void aStartMarkedOnAnotherFileIsPlacedInTheFileBeingCut()
+    {
+        h->choose(source);
+        h->markAt(30);
+        h->click("dcButton1");
+        const QString shorter = dir->filePath(QStringLiteral("short.mp3"));
+        const QByteArray shorterBytes = writePatternFile(shorter, 1'200'000);
+        h->choose(shorter);
+        QVERIFY(h->cutAt(60));
+        // 30 s and 60 s of 180 s of 1171.9 KB: 195.3166 KB and as much again.
+        QCOMPARE(h->frm->state().pieceSizes.mid(0, 2), QList<qint32>({200004, 200004}));
+        QCOMPARE(readAll(pieceOf(QStringLiteral("short.mp3"))), shorterBytes.mid(200004, 200004));
+    }
+
     void endBeforeStartWritesNothing()
     {
         h->choose(source);
