@@ -203,16 +203,7 @@ void QtMediaPlayer::makeEngine()
     connect(m_player, &QMediaPlayer::positionChanged, this, &QtMediaPlayer::showPosition);
     connect(m_player, &QMediaPlayer::durationChanged, this, &QtMediaPlayer::showDuration);
     connect(m_player, &QMediaPlayer::playbackStateChanged, this, &QtMediaPlayer::showState);
-    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::InvalidMedia) {
-            m_failed = true;
-            m_playWhenLoaded = false;
-        } else if (status == QMediaPlayer::LoadedMedia && m_playWhenLoaded) {
-            m_playWhenLoaded = false;
-            m_player->play();
-        }
-        showState();
-    });
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &QtMediaPlayer::mediaStatusChanged);
     connect(m_player, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
         if (error != QMediaPlayer::NoError && !m_url.isEmpty())
             m_failed = true;
@@ -250,14 +241,46 @@ void QtMediaPlayer::setUrl(const QString &path)
         const QSignalBlocker blocker(m_seek);
         m_seek->setRange(0, 0);
     }
-    // Playing starts once the file is open. Asked to play while it still loads, GStreamer
-    // now and then links the audio branch after the pipeline went to PLAYING and drops back
-    // to PAUSED: the player says it plays, but the position never moves.
+    m_opening = !path.isEmpty();
     m_playWhenLoaded = !path.isEmpty();
     if (!path.isEmpty())
         m_player->setSource(QUrl::fromLocalFile(path));
     showState();
     showTime();
+}
+
+void QtMediaPlayer::mediaStatusChanged(QMediaPlayer::MediaStatus status)
+{
+    if (status == QMediaPlayer::InvalidMedia) {
+        m_failed = true;
+        m_opening = false;
+        m_playWhenLoaded = false;
+    } else if (status == QMediaPlayer::LoadedMedia && m_opening) {
+        // The back end reports the file as seekable only after this signal, and seeks are
+        // refused until then.
+        QMetaObject::invokeMethod(this, &QtMediaPlayer::prepareOpenedFile, Qt::QueuedConnection);
+    }
+    showState();
+}
+
+void QtMediaPlayer::prepareOpenedFile()
+{
+    // Another file may have been set since.
+    if (!m_opening || m_player->mediaStatus() != QMediaPlayer::LoadedMedia)
+        return;
+    m_opening = false;
+    // Qt's GStreamer player seeks to 0 while the file still opens, with the length not yet
+    // known, and that seek can end the stream at 0: playing would then stop at once. A seek
+    // now, with the length known, ends the stream where the file ends. It has to move the
+    // position to count, hence 1 ms rather than 0.
+    m_player->setPosition(1);
+    // Playing starts only now, too: asked to play while the file still opens, GStreamer now
+    // and then links the audio branch late and drops back to PAUSED while the player goes on
+    // saying it plays.
+    if (m_playWhenLoaded) {
+        m_playWhenLoaded = false;
+        m_player->play();
+    }
 }
 
 std::optional<double> QtMediaPlayer::duration() const

@@ -32,6 +32,8 @@ public:
 
 private:
     void makeEngine();
+    void mediaStatusChanged(QMediaPlayer::MediaStatus status);
+    void prepareOpenedFile();
     void play();
     void showPosition(qint64 ms);
     void showDuration(qint64 ms);
@@ -52,5 +54,8 @@ private:
 
     QString m_url;
     bool m_failed = false;
+    /// A new file is opening and has not been prepared for playing yet.
+    bool m_opening = false;
+    /// Start playing as soon as the opening file is ready.
     bool m_playWhenLoaded = false;
 };
