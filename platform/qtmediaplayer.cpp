@@ -219,8 +219,15 @@ void QtMediaPlayer::makeEngine()
 
 void QtMediaPlayer::play()
 {
-    if (m_player)
+    if (!m_player)
+        return;
+    // A file still opening plays once it is prepared, never before.
+    if (m_opening) {
+        m_playWhenLoaded = true;
+        showState();
+    } else {
         m_player->play();
+    }
 }
 
 void QtMediaPlayer::setUrl(const QString &path)
