@@ -156,24 +156,30 @@ bool Harness::cutAt(double seconds) const
     return ended.wait(30000) && ended.at(0).at(0).toBool();
 }
 
-int Harness::visibleStep() const
+namespace {
+
+/// The step (1 to 3) whose one control of three has \a property; 0 when none or several do.
+template<class T, class Property>
+int onlyStep(const Harness &h, const QString &name, Property property)
 {
     int step = 0;
     for (int i = 0; i < 3; ++i) {
-        if (child<QGroupBox>(QStringLiteral("FM(%1)").arg(i))->isVisible())
+        if (property(h.child<T>(name.arg(i))))
             step = step ? -1 : i + 1;
     }
     return std::max(step, 0);
 }
 
+} // namespace
+
+int Harness::visibleStep() const
+{
+    return onlyStep<QGroupBox>(*this, QStringLiteral("FM(%1)"), [](QWidget *w) { return w->isVisible(); });
+}
+
 int Harness::enabledStep() const
 {
-    int step = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (child<QPushButton>(QStringLiteral("Cmdx(%1)").arg(i))->isEnabled())
-            step = step ? -1 : i + 1;
-    }
-    return std::max(step, 0);
+    return onlyStep<QPushButton>(*this, QStringLiteral("Cmdx(%1)"), [](QWidget *w) { return w->isEnabled(); });
 }
 
 QByteArray readAll(const QString &path)
