@@ -1,26 +1,37 @@
-#include "app/frm.h"
-#include "app/frmtexts.h"
-#include "app/realplatform.h"
+#include "app/commandline.h"
+#include "app/window.h"
 
-#include <QApplication>
-#include <QLibraryInfo>
-#include <QTranslator>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+
+#include <cstdio>
+
+namespace {
+
+/// The window module: beside the program in a build tree, in the library folder once installed.
+RunWindow findWindow(const char *argv0)
+{
+    const QDir here = QFileInfo(QString::fromLocal8Bit(argv0)).absoluteDir();
+    for (const QString &folder : {here.path(), here.filePath(QStringLiteral(MP3CUTTER_INSTALLED_MODULE_DIR))}) {
+        QLibrary module(QDir(folder).filePath(QStringLiteral("mp3cutter-window")));
+        if (auto run = reinterpret_cast<RunWindow>(module.resolve(MP3CUTTER_WINDOW_ENTRY)))
+            return run;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("mp3cutter"));
-    QApplication::setApplicationDisplayName(FrmText::title);
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
-
-    // Every text of the program is Chinese, so Qt's own (the file dialogs) should be too,
-    // whatever language the desktop runs in.
-    QTranslator qtTexts;
-    if (qtTexts.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
-
-    Frm frm(realPlatform());
-    frm.show();
-    return app.exec();
+    if (wantsCommandLine(argc, argv))
+        return runCommandLine(argc, argv);
+    const RunWindow runWindow = findWindow(argv[0]);
+    if (!runWindow) {
+        std::fputs("mp3cutter: the window module mp3cutter-window is missing; reinstall the program\n", stderr);
+        return CommandLineFailed;
+    }
+    return runWindow(argc, argv);
 }

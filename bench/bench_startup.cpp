@@ -10,11 +10,9 @@
 // behind it: Qt gives its windows no background of their own, so nothing but the program's
 // first frame turns them from black.
 
-#include "app/frm.h"
-#include "app/frmtexts.h"
-#include "fakes.h"
-#include "platform/qtfilesystem.h"
-#include "platform/qtmediaplayer.h"
+#include "gui/frm.h"
+#include "gui/frmtexts.h"
+#include "harness.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,9 +22,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMediaPlayer>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -500,58 +498,28 @@ bool makeSong(const QString &folder, const QString &mp3)
     return made;
 }
 
-/// The window, built as main() builds it but with dialogs that answer from a queue, so the
+/// The window, built as the program builds it but with prompts that answer from a queue, so the
 /// benchmark can choose the song; the players are the real ones.
 struct RealWindow
 {
-    RealWindow()
+    PlayerEngine &engine(const char *playerName) const
     {
-        Platform platform;
-        platform.mdplay = new QtMediaPlayer;
-        platform.mdst = new QtMediaPlayer;
-        auto openDialog = std::make_unique<FakeDialog>();
-        open = openDialog.get();
-        platform.cmmDlg = std::move(openDialog);
-        platform.comDlg = std::make_unique<FakeDialog>();
-        auto shownMessages = std::make_unique<FakeMessages>();
-        messages = shownMessages.get();
-        platform.messages = std::move(shownMessages);
-        platform.files = std::make_unique<QtFileSystem>();
-        platform.processes = std::make_unique<FakeProcesses>();
-        frm = std::make_unique<Frm>(std::move(platform));
+        return qstrcmp(playerName, "MDplay") == 0 ? *h.song : *h.piece;
     }
-
-    QWidget *child(const char *name) const { return frm->findChild<QWidget *>(QLatin1String(name)); }
-    /// The Qt Multimedia player inside the player named \a playerName, looked up afresh each
-    /// time: a player need not build one before it has a file to play.
-    const QMediaPlayer *engineOf(const char *playerName) const
+    bool is(const char *playerName, PlayerEngine::State state) const { return engine(playerName).state() == state; }
+    bool playedPast(const char *playerName, double seconds) const
     {
-        return child(playerName)->findChild<QMediaPlayer *>();
+        return is(playerName, PlayerEngine::State::Playing) && engine(playerName).position().value_or(0) >= seconds;
     }
-    bool is(const char *playerName, QMediaPlayer::PlaybackState state) const
-    {
-        const auto *engine = engineOf(playerName);
-        return engine && engine->playbackState() == state;
-    }
-    bool playedPast(const char *playerName, qint64 ms) const
-    {
-        return is(playerName, QMediaPlayer::PlayingState) && engineOf(playerName)->position() >= ms;
-    }
-    bool atEnd(const char *playerName) const
-    {
-        const auto *engine = engineOf(playerName);
-        return engine && engine->mediaStatus() == QMediaPlayer::EndOfMedia;
-    }
+    bool atEnd(const char *playerName) const { return is(playerName, PlayerEngine::State::Ended); }
     /// Clicks a button of the window, or of the player named \a playerName, as a user would.
     void click(const char *name, const char *playerName = nullptr) const
     {
-        QWidget *parent = playerName ? child(playerName) : frm.get();
+        QWidget *parent = playerName ? h.child<QWidget>(QLatin1String(playerName)) : h.frm.get();
         QTest::mouseClick(parent->findChild<QAbstractButton *>(QLatin1String(name)), Qt::LeftButton);
     }
 
-    FakeDialog *open = nullptr;
-    FakeMessages *messages = nullptr;
-    std::unique_ptr<Frm> frm;
+    Harness h{Harness::Players::Real};
 };
 
 /// Waits for \a done, or says what did not happen.
@@ -560,8 +528,8 @@ bool waitFor(const std::function<bool()> &done, const char *what, const RealWind
     if (QTest::qWaitFor(done, timeoutMs))
         return true;
     std::fprintf(stderr, "gave up waiting: %s\n", what);
-    for (const auto &shown : window.messages->shown)
-        std::fprintf(stderr, "the window said: %s\n", qPrintable(shown.text));
+    for (const auto &told : window.h.prompts.told)
+        std::fprintf(stderr, "the window said: %s\n", qPrintable(told.text));
     return false;
 }
 
@@ -576,12 +544,11 @@ std::optional<std::vector<Idle>> idleThroughSteps(const QString &song, pid_t ser
         return idle.has_value();
     };
     RealWindow w;
-    const auto isIn = [&w](const char *player, QMediaPlayer::PlaybackState state) {
+    const auto isIn = [&w](const char *player, PlayerEngine::State state) {
         return [&w, player, state] { return w.is(player, state); };
     };
 
-    w.frm->show();
-    if (!QTest::qWaitForWindowExposed(w.frm.get()))
+    if (!QTest::qWaitForWindowExposed(w.h.frm.get()))
         return std::nullopt;
     QTest::qWait(settleMs);
     if (!measure("step 1, nothing loaded", false))
@@ -589,36 +556,36 @@ std::optional<std::vector<Idle>> idleThroughSteps(const QString &song, pid_t ser
 
     // The start is marked a second in, the end after the playing stretch: a piece of several
     // seconds, so that it plays for a while in step 3.
-    w.open->answers.enqueue(song);
-    w.click("cmdBrowseS");
-    if (!waitFor([&] { return w.playedPast("MDplay", 1'000); }, "the song playing for a second", w))
+    w.h.choose(song);
+    if (!waitFor([&] { return w.playedPast("MDplay", 1.0); }, "the song playing for a second", w))
         return std::nullopt;
     w.click("cmdQ");
     w.click("pause", "MDplay");
-    if (!waitFor(isIn("MDplay", QMediaPlayer::PausedState), "the song paused", w))
+    if (!waitFor(isIn("MDplay", PlayerEngine::State::Paused), "the song paused", w))
         return std::nullopt;
     QTest::qWait(settleMs);
     if (!measure("step 2, song paused", false))
         return std::nullopt;
 
     w.click("play", "MDplay");
-    if (!waitFor(isIn("MDplay", QMediaPlayer::PlayingState), "the song playing again", w)
+    if (!waitFor(isIn("MDplay", PlayerEngine::State::Playing), "the song playing again", w)
         || !measure("step 2, song playing (for contrast)", true))
         return std::nullopt;
 
-    QSignalSpy cutEnded(w.frm.get(), &Frm::cutEnded);
+    QSignalSpy cutEnded(w.h.session.get(), &CutSession::cutEnded);
     w.click("Command1");
     if (!waitFor([&] { return !cutEnded.isEmpty(); }, "the cut", w) || !cutEnded.first().first().toBool())
         return std::nullopt;
-    if (!waitFor(isIn("MDst", QMediaPlayer::PlayingState), "the kept piece playing", w))
+    if (!waitFor(isIn("MDst", PlayerEngine::State::Playing), "the kept piece playing", w))
         return std::nullopt;
     w.click("pause", "MDst");
-    if (!waitFor(isIn("MDst", QMediaPlayer::PausedState), "the kept piece paused", w))
+    if (!waitFor(isIn("MDst", PlayerEngine::State::Paused), "the kept piece paused", w))
         return std::nullopt;
     QTest::qWait(settleMs);
     if (!measure("step 3, kept piece paused", false))
         return std::nullopt;
 
+    QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval());
     w.click("play", "MDst");
     if (!waitFor([&] { return w.atEnd("MDst"); }, "the kept piece played to its end", w, 60'000))
         return std::nullopt;

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/cutsession.h"
+#include "gui/frm.h"
+#include "gui/qtprompts.h"
+#include "platform/qtfilesystem.h"
+#include "platform/qtplayerengine.h"
+#include "platform/qtprocessstarter.h"
+
+#include <QStringList>
+
+/// The program with its window: the real files, dialogs and players under one cut session, and
+/// the window over it.
+class DesktopApp
+{
+public:
+    /// \a arguments as the program was started with: a song after the program's name is taken as
+    /// if chosen in step one, once the event loop runs.
+    explicit DesktopApp(const QStringList &arguments);
+
+    CutSession &session() { return m_session; }
+    Frm &window() { return m_window; }
+
+private:
+    QtFileSystem m_files;
+    QtPrompts m_prompts;
+    QtProcessStarter m_processes;
+    QtPlayerEngine m_songPlayer;
+    QtPlayerEngine m_piecePlayer;
+    CutSession m_session;
+    Frm m_window;
+};

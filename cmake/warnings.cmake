@@ -1,0 +1,17 @@
+# Warnings for our own code. They are errors when MP3CUTTER_WERROR is on, which CI turns on.
+option(MP3CUTTER_WERROR "Treat compiler warnings as errors" OFF)
+if(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND NOT "$ENV{CI}" STREQUAL "false")
+    set(MP3CUTTER_WERROR ON CACHE BOOL "" FORCE)
+endif()
+
+if(MSVC)
+    add_compile_options(/W4 /utf-8)
+    if(MP3CUTTER_WERROR)
+        add_compile_options(/WX)
+    endif()
+else()
+    add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual)
+    if(MP3CUTTER_WERROR)
+        add_compile_options(-Werror)
+    endif()
+endif()

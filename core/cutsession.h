@@ -1,0 +1,122 @@
+#pragma once
+
+#include "core/cutstate.h"
+#include "core/frametimeline.h"
+#include "core/keptpiece.h"
+#include "core/prompts.h"
+#include "platform/filesystem.h"
+#include "platform/playerengine.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class PieceWriter;
+class QThread;
+
+/// One person's work on ringtones: the song chosen, its marks, the piece cut from it and what
+/// becomes of the piece. Each public method is one thing the person asks for; the window and the
+/// command line are two ways of asking. What the person must be asked or told goes through
+/// Prompts, and the session changes nothing on a refusal.
+///
+/// The song player is where marks are read from; without one (the command line) marks are given
+/// in seconds and the song's length comes from its frames. The piece player, when there is one,
+/// plays each piece that is cut.
+class CutSession : public QObject
+{
+    Q_OBJECT
+public:
+    CutSession(FileSystem &files, Prompts &prompts, PlayerEngine *songPlayer, PlayerEngine *piecePlayer,
+               QObject *parent = nullptr);
+    ~CutSession() override;
+
+    const CutState &state() const { return m_state; }
+    PlayerEngine *songPlayer() const { return m_songPlayer; }
+    PlayerEngine *piecePlayer() const { return m_piecePlayer; }
+    /// The song's frames; empty while they are still being read, or for no song.
+    const FrameTimeline *timeline() const { return m_timeline ? &*m_timeline : nullptr; }
+    /// A song is being read before it is taken.
+    bool opening() const { return m_opening != nullptr; }
+    /// A piece is being written.
+    bool cutRunning() const { return m_writer != nullptr; }
+    /// Where the piece of the last cut is, or would be: its name is made again each time.
+    QString keptPieceName() const;
+    /// Cuts go to \a path instead of the name beside the song; empty for that name again.
+    void setPieceName(const QString &path) { m_pieceName = path; }
+
+    /// Asks for a song and takes it; a cancel takes the last song taken again.
+    void chooseSource();
+    /// Takes the song at \a path as if it had been chosen. The song's frames are read on another
+    /// thread; sourceTaken() or sourceRefused() follows.
+    void openSource(const QString &path);
+    /// The same, reading the frames at once: for callers without an event loop. True when taken.
+    bool openSourceNow(const QString &path);
+
+    /// The start mark at the song player's position.
+    void markStart();
+    void markStartAt(double seconds);
+    /// The end mark at the song player's position, and the cut up to it.
+    void markEndAndCut();
+    void markEndAndCutAt(double seconds);
+
+    /// Keeps the piece under a name the person chooses.
+    void savePiece();
+    /// Throws the piece away and goes back to marking the same song.
+    void throwAway();
+    /// Leaves the piece where it is and goes back to choosing a song.
+    void keepAndStartOver();
+    /// Goes back to choosing a song; the song player stops.
+    void chooseAgain();
+    /// Takes the song player's length again.
+    void refreshDuration();
+    /// Stops a cut that is writing, and removes what it wrote.
+    void abandonCut();
+
+signals:
+    void stepChanged(int step);
+    /// Any value of state() changed.
+    void changed();
+    void sourceTaken(const QString &path);
+    void sourceRefused(const QString &path);
+    void cutStarted(qint64 bytes);
+    void cutProgress(qint64 written, qint64 bytes);
+    /// A cut has ended; \a ok is false when it failed or was abandoned.
+    void cutEnded(bool ok);
+
+private:
+    struct Opening;
+
+    void showStep(int step);
+    void tellError(const QString &text);
+    void tellHint(const QString &text, const QString &caption);
+    bool checkLength(const QString &path, std::optional<qint64> length);
+    void takeSource(const QString &path, qint64 length, qint64 audioStart, std::optional<FrameTimeline> timeline);
+    void finishOpening(Opening *opening);
+    /// The song in the player, or the song taken when there is no player.
+    QString loadedSong() const;
+    /// The length marks are taken against: the frames' own for a song of varying bit rate, or
+    /// when there is no player to ask; else the player's, or empty when it cannot tell.
+    std::optional<double> songDuration() const;
+    /// Reads the player's position for a mark, with the duration; empty, having told the person,
+    /// when the player cannot say where it is.
+    std::optional<double> readPlayer();
+    bool variableBitRate() const { return m_timeline && !m_timeline->constantBitRate; }
+    void cut(double endSeconds);
+    void finishCut(bool ok, const QString &failedPath, bool sourceFailed);
+
+    FileSystem &m_files;
+    Prompts &m_prompts;
+    QPointer<PlayerEngine> m_songPlayer;
+    QPointer<PlayerEngine> m_piecePlayer;
+    CutState m_state;
+    /// Where cuts go when not beside the song.
+    QString m_pieceName;
+    /// The last song taken: what a cancelled choice takes again.
+    QString m_lastTaken;
+    std::optional<FrameTimeline> m_timeline;
+    std::unique_ptr<Opening> m_opening;
+    PieceWriter *m_writer = nullptr;
+};

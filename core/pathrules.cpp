@@ -1,0 +1,16 @@
+#include "core/pathrules.h"
+
+#include <QDir>
+
+// Only the native separator counts: callers pass native paths, and on Linux a "\\" is
+// an ordinary character of a file name.
+
+QString folderPart(const QString &path)
+{
+    return path.left(path.lastIndexOf(QDir::separator()) + 1);
+}
+
+QString fileNamePart(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QDir::separator()) + 1);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+/// What the cut session asks of the person using it, and tells them. The window answers with
+/// dialogs, the command line with its arguments and standard error, tests with queued answers.
+class Prompts
+{
+public:
+    enum class Icon { None, Error };
+
+    virtual ~Prompts() = default;
+
+    /// A file to open, from a dialog offering \a filter ("label|pattern") that starts beside
+    /// \a lastChosen; empty when the person cancels.
+    virtual std::optional<QString> askOpenFile(const QString &filter, const QString &lastChosen) = 0;
+    /// A name to save under, as typed or picked (no extension added); empty on cancel.
+    virtual std::optional<QString> askSaveFile(const QString &filter, const QString &title) = 0;
+    /// True for yes.
+    virtual bool askYesNo(const QString &text, const QString &caption) = 0;
+    /// A message with one OK button; an empty caption stands for the program's title.
+    virtual void tell(const QString &text, Icon icon, const QString &caption) = 0;
+};

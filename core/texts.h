@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+/// Every text the cut session shows or asks, in one place. The window's own captions are
+/// in the window.
+namespace CutText {
+
+inline const QString openFilter = QStringLiteral("MP3音频文件|*.mp3");
+inline const QString saveFilter = QStringLiteral("*.mp3");
+inline const QString saveTitle = QStringLiteral("保存音频文件");
+
+inline const QString started = QStringLiteral("开始。。。");
+inline const QString cutDone = QStringLiteral("剪切完成，请试听！");
+
+inline const QString captionError = QStringLiteral("错误");
+inline const QString captionHint = QStringLiteral("提示");
+inline const QString chooseMp3 = QStringLiteral("请选择要剪切的MP3文件！");
+inline const QString markStartFirst = QStringLiteral("请先选择起点！");
+inline const QString chooseFolder = QStringLiteral("请选择要存放的文件夹！");
+inline const QString endBeforeStart = QStringLiteral("终点不能在起点之前！");
+inline const QString playerUnreadable = QStringLiteral("无法读取播放位置，请确认此文件可以播放：\n%1");
+inline const QString sourceUnreadable = QStringLiteral("无法读取文件：\n%1");
+inline const QString sourceTooLarge = QStringLiteral("文件太大，只能剪切小于2GB的文件：\n%1");
+inline const QString sourceNotMp3 = QStringLiteral("此文件中找不到MP3音频，无法剪切：\n%1");
+inline const QString sourceReadFailed = QStringLiteral("读取源文件失败，剪切已取消：\n%1");
+inline const QString pieceWriteFailed = QStringLiteral("无法写入文件，剪切已取消：\n%1");
+inline const QString replaceTarget = QStringLiteral("文件已存在，是否替换？\n%1");
+inline const QString saveFailed = QStringLiteral("无法保存文件：\n%1");
+inline const QString nothingToSave = QStringLiteral("没有可保存的文件！");
+
+} // namespace CutText

@@ -1,0 +1,267 @@
+#include "gui/frm.h"
+
+#include "core/cutsession.h"
+#include "core/numbertext.h"
+#include "gui/fonts.h"
+#include "gui/frma.h"
+#include "gui/frmtexts.h"
+#include "gui/styledbutton.h"
+#include "gui/transportbar.h"
+#include "gui/twips.h"
+#include "platform/processstarter.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyleHints>
+#include <QTimer>
+
+namespace {
+
+const QColor lightGreen(192, 255, 192);
+const QColor paleYellow(246, 243, 224);
+const QColor paleGrey(236, 235, 230);
+
+StyledButton *styledButton(const QString &name, const QString &caption, QWidget *parent, const QRect &where,
+                           const QColor &colour, double pointSize = 9)
+{
+    auto *button = new StyledButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(where);
+    button->setBackground(colour);
+    button->setFont(cjkFont(QStringLiteral("宋体"), pointSize));
+    return button;
+}
+
+TransportBar *transportBar(PlayerEngine *engine, const QString &name, QWidget *pane, const QRect &where)
+{
+    auto *bar = new TransportBar(pane);
+    bar->setObjectName(name);
+    bar->setGeometry(where);
+    bar->setEngine(engine);
+    return bar;
+}
+
+} // namespace
+
+Frm::Frm(CutSession &session, ProcessStarter &processes, QWidget *parent)
+    : QWidget(parent)
+    , m_session(session)
+    , m_processes(processes)
+{
+    buildControls();
+    connectControls();
+    formLoad();
+    showState();
+}
+
+Frm::~Frm()
+{
+    delete m_about;
+}
+
+void Frm::buildControls()
+{
+    setObjectName(QStringLiteral("Frm"));
+    setWindowTitle(FrmText::title);
+    setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
+    setFixedSize(481, 302);
+    // The layout is fixed, so the window offers no maximise button.
+    setAcceptDrops(true);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    for (int i = 0; i < 3; ++i) {
+        m_panes[i] = new QGroupBox(FrmText::pane[i], this);
+        m_panes[i]->setObjectName(QStringLiteral("FM(%1)").arg(i));
+        m_panes[i]->setGeometry(twips(0, 0, 7215, 3855));
+        m_panes[i]->setVisible(i == 0);
+
+        m_stepIndicators[i] = new QPushButton(FrmText::step[i], this);
+        m_stepIndicators[i]->setObjectName(QStringLiteral("Cmdx(%1)").arg(i));
+        m_stepIndicators[i]->setGeometry(twips(1920 * i, 3880, 1935, 615));
+        m_stepIndicators[i]->setEnabled(i == 0);
+    }
+    m_aboutButton = new QPushButton(FrmText::about, this);
+    m_aboutButton->setObjectName(QStringLiteral("dcButton4"));
+    m_aboutButton->setGeometry(twips(5760, 3880, 1455, 615));
+
+    // Step 1
+    auto *chooseLabel = new QLabel(FrmText::chooseLabel, m_panes[0]);
+    chooseLabel->setObjectName(QStringLiteral("Label1"));
+    chooseLabel->setGeometry(twips(360, 480, 1455, 255));
+    m_browseButton = styledButton(QStringLiteral("cmdBrowseS"), FrmText::browse, m_panes[0],
+                                  twips(1800, 1080, 3855, 1935), lightGreen, 15.75);
+
+    // Step 2
+    auto *sourceLabel = new QLabel(FrmText::sourceLabel, m_panes[1]);
+    sourceLabel->setObjectName(QStringLiteral("Label4"));
+    sourceLabel->setGeometry(twips(240, 480, 975, 255));
+    m_sourceBox = new QLineEdit(m_panes[1]);
+    m_sourceBox->setObjectName(QStringLiteral("txtSource"));
+    m_sourceBox->setGeometry(twips(1200, 360, 4455, 375));
+    m_sourceBox->setEnabled(false);
+    m_chooseAgainButton = styledButton(QStringLiteral("dcButton1"), FrmText::reselect, m_panes[1],
+                                       twips(5760, 360, 1215, 375), paleGrey);
+    m_songBar = transportBar(m_session.songPlayer(), QStringLiteral("MDplay"), m_panes[1], twips(120, 840, 6960, 2115));
+    m_markStartButton = styledButton(QStringLiteral("cmdQ"), FrmText::markStart, m_panes[1],
+                                     twips(240, 3000, 2535, 735), paleYellow);
+    m_markEndButton = styledButton(QStringLiteral("Command1"), FrmText::markEnd, m_panes[1],
+                                   twips(2760, 3000, 2895, 735), paleYellow);
+    m_statusLabel = new QLabel(m_panes[1]);
+    m_statusLabel->setObjectName(QStringLiteral("lb"));
+    m_statusLabel->setGeometry(twips(5880, 3000, 1215, 615));
+    m_statusLabel->setFont(cjkFont(QStringLiteral("宋体"), 10.5, true));
+    m_statusLabel->setWordWrap(true);
+
+    // Step 3
+    m_pieceBar = transportBar(m_session.piecePlayer(), QStringLiteral("MDst"), m_panes[2], twips(0, 240, 7200, 2715));
+    m_saveButton = styledButton(QStringLiteral("dcButton2"), FrmText::save, m_panes[2], twips(240, 3120, 2295, 615),
+                                paleGrey);
+    m_recutButton = styledButton(QStringLiteral("dcButton3"), FrmText::recut, m_panes[2],
+                                 twips(2520, 3120, 2295, 615), paleGrey);
+    m_continueButton = styledButton(QStringLiteral("dcButton5"), FrmText::continueCutting, m_panes[2],
+                                    twips(4800, 3120, 2175, 615), paleGrey);
+
+    // Mirrors of the session the user never sees, parked below the client area.
+    auto *sizeFrame = new QWidget(this);
+    sizeFrame->setObjectName(QStringLiteral("Frame1"));
+    sizeFrame->setGeometry(0, 320, 300, 30);
+    sizeFrame->hide();
+    for (int i = 0; i < 3; ++i) {
+        m_sizeBoxes[i] = new QLineEdit(sizeFrame);
+        m_sizeBoxes[i]->setObjectName(QStringLiteral("txtSplit(%1)").arg(i));
+        m_sizeBoxes[i]->setMaxLength(int(sizeBoxLength));
+    }
+    auto *folderFrame = new QWidget(this);
+    folderFrame->setObjectName(QStringLiteral("Frame2"));
+    folderFrame->setGeometry(0, 360, 300, 30);
+    folderFrame->hide();
+    m_outputFolderBox = new QLineEdit(folderFrame);
+    m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
+    m_outputFolderBox->setEnabled(false);
+
+    m_durationTimer = new QTimer(this);
+    m_durationTimer->setObjectName(QStringLiteral("Timer1"));
+    m_durationTimer->setInterval(1000);
+    m_durationTimer->start();
+}
+
+void Frm::connectControls()
+{
+    connect(m_durationTimer, &QTimer::timeout, &m_session, &CutSession::refreshDuration);
+    connect(m_browseButton, &QPushButton::clicked, &m_session, &CutSession::chooseSource);
+    connect(m_chooseAgainButton, &QPushButton::clicked, &m_session, &CutSession::chooseAgain);
+    connect(m_markStartButton, &QPushButton::clicked, &m_session, &CutSession::markStart);
+    connect(m_markEndButton, &QPushButton::clicked, &m_session, &CutSession::markEndAndCut);
+    connect(m_saveButton, &QPushButton::clicked, this, [this] {
+        if (!soonAfterStepChange())
+            m_session.savePiece();
+    });
+    connect(m_recutButton, &QPushButton::clicked, this, [this] {
+        if (!soonAfterStepChange())
+            m_session.throwAway();
+    });
+    connect(m_continueButton, &QPushButton::clicked, this, [this] {
+        if (!soonAfterStepChange())
+            m_session.keepAndStartOver();
+    });
+    connect(m_aboutButton, &QPushButton::clicked, this, &Frm::showAbout);
+
+    connect(&m_session, &CutSession::stepChanged, this, [this](int step) {
+        m_sinceStepChange.start();
+        showStep(step);
+    });
+    connect(&m_session, &CutSession::changed, this, &Frm::showState);
+    connect(&m_session, &CutSession::cutStarted, this, [this] { setCursor(Qt::WaitCursor); });
+    connect(&m_session, &CutSession::cutEnded, this, [this] { unsetCursor(); });
+}
+
+void Frm::formLoad()
+{
+    m_processes.startMinimized(FrmText::registerDialogs);
+    m_processes.startMinimized(FrmText::registerButtons);
+}
+
+void Frm::showState()
+{
+    const CutState &state = m_session.state();
+    m_sourceBox->setText(state.sourcePath);
+    m_outputFolderBox->setText(state.outputFolder);
+    for (int i = 0; i < 3; ++i)
+        m_sizeBoxes[i]->setText(state.sizeBoxes[i]);
+    m_statusLabel->setText(state.status);
+}
+
+void Frm::showStep(int n)
+{
+    const int t = n - 1;
+    const int a = t == 0 ? 1 : 0;
+    const int b = t == 2 ? 1 : 2;
+    m_panes[a]->setVisible(false);
+    m_panes[b]->setVisible(false);
+    m_panes[t]->setVisible(true);
+    m_stepIndicators[a]->setEnabled(false);
+    m_stepIndicators[b]->setEnabled(false);
+    m_stepIndicators[t]->setEnabled(true);
+}
+
+bool Frm::soonAfterStepChange() const
+{
+    return m_sinceStepChange.isValid()
+        && m_sinceStepChange.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
+void Frm::showAbout()
+{
+    if (!m_about) {
+        m_about = new FrmA();
+        m_about->move(geometry().center() - m_about->rect().center());
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void Frm::closeEvent(QCloseEvent *event)
+{
+    // A cut still writing is abandoned, so no half-written file is left behind.
+    m_session.abandonCut();
+    if (m_about)
+        m_about->close();
+    event->accept();
+}
+
+QString Frm::droppableSong(const QDropEvent *event) const
+{
+    // A song may be chosen where step one or two shows, and not while a cut reads the last one.
+    if (m_session.state().step == 3 || m_session.cutRunning() || m_session.opening())
+        return {};
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return {};
+    return QDir::toNativeSeparators(urls.first().toLocalFile());
+}
+
+void Frm::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppableSong(event).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Frm::dropEvent(QDropEvent *event)
+{
+    const QString song = droppableSong(event);
+    if (song.isEmpty())
+        return;
+    event->acceptProposedAction();
+    m_session.openSource(song);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "gui/frma.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+
+class CutSession;
+class ProcessStarter;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class StyledButton;
+class TransportBar;
+
+/// The main window: a three-step wizard that shows a cut session and hands it every click.
+class Frm : public QWidget
+{
+    Q_OBJECT
+public:
+    Frm(CutSession &session, ProcessStarter &processes, QWidget *parent = nullptr);
+    ~Frm() override;
+
+    CutSession &session() const { return m_session; }
+    FrmA *aboutBox() const { return m_about; }
+
+    /// Shows step \a n (1 to 3): its pane the only visible one, its indicator the only enabled one.
+    void showStep(int n);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void buildControls();
+    void connectControls();
+    void formLoad();
+    /// Shows what the session holds.
+    void showState();
+    void showAbout();
+    /// The buttons of step three sit where the end button of step two was: the second click of
+    /// a double-click on that button must not reach them.
+    bool soonAfterStepChange() const;
+    /// The one local file that \a event carries, when a song may be chosen now; empty otherwise.
+    QString droppableSong(const QDropEvent *event) const;
+
+    CutSession &m_session;
+    ProcessStarter &m_processes;
+
+    std::array<QGroupBox *, 3> m_panes{};
+    std::array<QPushButton *, 3> m_stepIndicators{};
+    QPushButton *m_aboutButton = nullptr;
+    StyledButton *m_browseButton = nullptr;
+    QLineEdit *m_sourceBox = nullptr;
+    StyledButton *m_chooseAgainButton = nullptr;
+    TransportBar *m_songBar = nullptr;
+    StyledButton *m_markStartButton = nullptr;
+    StyledButton *m_markEndButton = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    TransportBar *m_pieceBar = nullptr;
+    StyledButton *m_saveButton = nullptr;
+    StyledButton *m_recutButton = nullptr;
+    StyledButton *m_continueButton = nullptr;
+    /// Mirrors of the session's sizes and output folder, hidden as they always were.
+    std::array<QLineEdit *, 3> m_sizeBoxes{};
+    QLineEdit *m_outputFolderBox = nullptr;
+    QTimer *m_durationTimer = nullptr;
+
+    QElapsedTimer m_sinceStepChange;
+    /// Parentless on purpose: the About box is a window of its own, not one the main
+    /// window owns; the main window still closes and deletes it when it goes.
+    QPointer<FrmA> m_about;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+/// The captions of the main window's controls and its start-up commands, in one place; what
+/// the cut session says is in core/texts.h.
+namespace FrmText {
+
+inline const QString title = QStringLiteral("青禾MP3剪切器V1.0");
+
+inline const QString pane[3] = {QStringLiteral("选择文件"), QStringLiteral("选择起点终点"),
+                                QStringLiteral("试听并保存")};
+inline const QString step[3] = {QStringLiteral("选择文件>>"), QStringLiteral("选择起点终点>>"),
+                                QStringLiteral("试听并保存")};
+inline const QString about = QStringLiteral("关于");
+
+inline const QString chooseLabel = QStringLiteral("请选择MP3文件：");
+inline const QString browse = QStringLiteral("选择MP3文件...");
+inline const QString sourceLabel = QStringLiteral("文件地址：");
+inline const QString reselect = QStringLiteral("重新选择");
+inline const QString markStart = QStringLiteral("以此为起点(&S)");
+inline const QString markEnd = QStringLiteral("以此为终点(&P)");
+inline const QString save = QStringLiteral("OK！保存");
+inline const QString recut = QStringLiteral("NO！重新剪切");
+inline const QString continueCutting = QStringLiteral("继续剪切！");
+
+inline const QString registerDialogs = QStringLiteral("regsvr32 comdlg32.ocx /s");
+inline const QString registerButtons = QStringLiteral("regsvr32 hmButton.ocx /s");
+
+} // namespace FrmText

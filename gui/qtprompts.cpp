@@ -1,0 +1,83 @@
+#include "gui/qtprompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+std::optional<QString> runFileDialog(QWidget *parent, const QString &title, const QString &filter,
+                                     const QString &startBeside, bool save)
+{
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The program asks about replacing a file itself, once, with its own wording.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.resize(680, 420);
+    if (const QStringList filters = QtPrompts::nameFilters(filter); !filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (!startBeside.isEmpty())
+        dialog.setDirectory(QFileInfo(startBeside).absolutePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+QString captionOr(const QString &caption)
+{
+    return caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
+}
+
+} // namespace
+
+QStringList QtPrompts::nameFilters(const QString &filter)
+{
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        const QString label = parts[i];
+        const QString pattern = i + 1 < parts.size() ? parts[i + 1] : label;
+        if (label.isEmpty() && pattern.isEmpty())
+            continue;
+        // QFileDialog takes the patterns from the brackets and separates them by blanks.
+        QString patterns = pattern;
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        result.append(QStringLiteral("%1 (%2)").arg(label, patterns));
+    }
+    return result;
+}
+
+std::optional<QString> QtPrompts::askOpenFile(const QString &filter, const QString &lastChosen)
+{
+    return runFileDialog(m_window, QString(), filter, lastChosen, false);
+}
+
+std::optional<QString> QtPrompts::askSaveFile(const QString &filter, const QString &title)
+{
+    const auto chosen = runFileDialog(m_window, title, filter, m_lastSaved, true);
+    if (chosen)
+        m_lastSaved = *chosen;
+    return chosen;
+}
+
+bool QtPrompts::askYesNo(const QString &text, const QString &caption)
+{
+    QMessageBox box(QMessageBox::Question, captionOr(caption), text, QMessageBox::Yes | QMessageBox::No, m_window);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
+    // Replacing a file is the risky answer, so it is not the one Enter gives.
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtPrompts::tell(const QString &text, Icon icon, const QString &caption)
+{
+    QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, captionOr(caption), text,
+                    QMessageBox::Ok, m_window);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    box.exec();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "core/prompts.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+/// The session's questions as Qt's file dialogs and message boxes, modal to one window.
+class QtPrompts : public Prompts
+{
+public:
+    /// The window the dialogs belong to; none until it exists.
+    void setWindow(QWidget *window) { m_window = window; }
+
+    std::optional<QString> askOpenFile(const QString &filter, const QString &lastChosen) override;
+    std::optional<QString> askSaveFile(const QString &filter, const QString &title) override;
+    bool askYesNo(const QString &text, const QString &caption) override;
+    void tell(const QString &text, Icon icon, const QString &caption) override;
+
+    /// "label|pattern|label|pattern" as the name filters QFileDialog shows. A lone last entry
+    /// serves as both label and pattern.
+    static QStringList nameFilters(const QString &filter);
+
+private:
+    QPointer<QWidget> m_window;
+    /// The save dialog opens where the last piece was saved.
+    QString m_lastSaved;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/playerengine.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QSlider;
+class QToolButton;
+
+/// A small display (file name, state) above a seek slider, play, pause and stop buttons and the
+/// time, showing and steering whatever engine it is given. Problems with a file show as a line
+/// in the display and never as a dialog.
+class TransportBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TransportBar(QWidget *parent);
+    ~TransportBar() override;
+
+    /// Follows \a engine from now on; nullptr leaves the bar idle.
+    void setEngine(PlayerEngine *engine);
+
+    QSize sizeHint() const override { return {464, 141}; }
+
+private:
+    void sourceChanged();
+    void showState();
+    void showDuration();
+    void showPosition(double seconds);
+    void seekTo(int ms);
+    void showTime();
+
+    QPointer<PlayerEngine> m_engine;
+
+    QLabel *m_fileName = nullptr;
+    QLabel *m_state = nullptr;
+    QSlider *m_seek = nullptr;
+    QToolButton *m_play = nullptr;
+    QToolButton *m_pause = nullptr;
+    QToolButton *m_stop = nullptr;
+    QLabel *m_time = nullptr;
+    /// The handle has moved since it was taken: only then does letting it go seek, so that
+    /// a click on the groove, which seeks as it presses, seeks once.
+    bool m_dragged = false;
+};

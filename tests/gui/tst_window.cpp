@@ -1,0 +1,256 @@
+// The main window at start, the moves of the wizard and the timer's refresh.
+
+#include "gui/frma.h"
+#include "harness.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStyleHints>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { h = std::make_unique<Harness>(); }
+    void cleanup()
+    {
+        h.reset();
+        const auto boxes = QApplication::topLevelWidgets();
+        for (QWidget *w : boxes)
+            QVERIFY2(!qobject_cast<FrmA *>(w), "an About box outlived its window");
+    }
+
+    void startsInStepOne()
+    {
+        QCOMPARE(h->frm->windowTitle(), QStringLiteral("青禾MP3剪切器V1.0"));
+        QCOMPARE(h->frm->size(), QSize(481, 302));
+        QCOMPARE(h->visibleStep(), 1);
+        QCOMPARE(h->enabledStep(), 1);
+        QVERIFY(!h->child<QLineEdit>("txtSource")->isEnabled());
+        QVERIFY(!h->child<QLineEdit>("txtDestdir")->isEnabled());
+        QVERIFY(!h->child<QWidget>("Frame1")->isVisible());
+        QVERIFY(!h->child<QWidget>("Frame2")->isVisible());
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(h->child<QLineEdit>(QStringLiteral("txtSplit(%1)").arg(i))->text(), QStringLiteral("0"));
+            QCOMPARE(h->child<QLineEdit>(QStringLiteral("txtSplit(%1)").arg(i))->maxLength(), 8);
+        }
+        QCOMPARE(h->session->state().duration, 0.0);
+        QCOMPARE(h->session->state().fileLength, 0);
+        QVERIFY(h->session->state().startPos.isEmpty());
+        QVERIFY(!h->frm->windowIcon().isNull());
+    }
+
+    void everyControlHasItsPlaceAndCaption_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("parentName");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("Cmdx(0)") << "Cmdx(0)" << "Frm" << QRect(0, 259, 129, 41) << "选择文件>>";
+        QTest::newRow("Cmdx(1)") << "Cmdx(1)" << "Frm" << QRect(128, 259, 129, 41) << "选择起点终点>>";
+        QTest::newRow("Cmdx(2)") << "Cmdx(2)" << "Frm" << QRect(256, 259, 129, 41) << "试听并保存";
+        QTest::newRow("about") << "dcButton4" << "Frm" << QRect(384, 259, 97, 41) << "关于";
+        QTest::newRow("browse") << "cmdBrowseS" << "FM(0)" << QRect(120, 72, 257, 129) << "选择MP3文件...";
+        QTest::newRow("reselect") << "dcButton1" << "FM(1)" << QRect(384, 24, 81, 25) << "重新选择";
+        QTest::newRow("start") << "cmdQ" << "FM(1)" << QRect(16, 200, 169, 49) << "以此为起点(&S)";
+        QTest::newRow("end") << "Command1" << "FM(1)" << QRect(184, 200, 193, 49) << "以此为终点(&P)";
+        QTest::newRow("save") << "dcButton2" << "FM(2)" << QRect(16, 208, 153, 41) << "OK！保存";
+        QTest::newRow("recut") << "dcButton3" << "FM(2)" << QRect(168, 208, 153, 41) << "NO！重新剪切";
+        QTest::newRow("continue") << "dcButton5" << "FM(2)" << QRect(320, 208, 145, 41) << "继续剪切！";
+    }
+
+    void everyControlHasItsPlaceAndCaption()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, parentName);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        auto *button = h->child<QPushButton>(name);
+        QVERIFY(button);
+        QCOMPARE(button->parentWidget()->objectName(), parentName);
+        QCOMPARE(button->geometry(), geometry);
+        QCOMPARE(button->text(), caption);
+    }
+
+    void panesPlayersAndLabelsAreInPlace()
+    {
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(h->child<QGroupBox>(QStringLiteral("FM(%1)").arg(i))->geometry(), QRect(0, 0, 481, 257));
+        QCOMPARE(h->child<QGroupBox>("FM(1)")->title(), QStringLiteral("选择起点终点"));
+        QCOMPARE(h->child<QWidget>("MDplay")->parentWidget()->objectName(), QStringLiteral("FM(1)"));
+        QCOMPARE(h->child<QWidget>("MDplay")->geometry(), QRect(8, 56, 464, 141));
+        QCOMPARE(h->child<QWidget>("MDst")->parentWidget()->objectName(), QStringLiteral("FM(2)"));
+        QCOMPARE(h->child<QWidget>("MDst")->geometry(), QRect(0, 16, 480, 181));
+        QCOMPARE(h->child<QLabel>("Label1")->text(), QStringLiteral("请选择MP3文件："));
+        QCOMPARE(h->child<QLabel>("Label4")->text(), QStringLiteral("文件地址："));
+        QVERIFY(h->child<QLabel>("lb")->text().isEmpty());
+        QVERIFY(h->child<QLabel>("lb")->font().bold());
+    }
+
+    void songFontsFallBackToAnInstalledChineseFace()
+    {
+        const QFont font = h->child<QPushButton>("cmdBrowseS")->font();
+        QCOMPARE(font.pointSizeF(), 15.75);
+        const QFontInfo used(font);
+        QVERIFY2(QFontMetrics(font).inFont(QChar(0x9009)), qPrintable(used.family()));   // 选
+    }
+
+    void startUpRegistersBothLibrariesInOrder()
+    {
+        QCOMPARE(h->processes.started,
+                 QStringList({QStringLiteral("regsvr32 comdlg32.ocx /s"), QStringLiteral("regsvr32 hmButton.ocx /s")}));
+        Harness second;
+        QCOMPARE(second.processes.started.size(), 2);
+    }
+
+    void timerRefreshesTheDurationAndKeepsItWhenTheReadFails()
+    {
+        auto *timer = h->child<QTimer>("Timer1");
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->interval(), 1000);
+
+        h->fakeSong->nextDuration = 42.5;
+        h->fakeSong->load(QStringLiteral("/x.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(h->session->state().duration, 42.5, 2500);
+        h->fakeSong->nextDuration = std::nullopt;
+        h->fakeSong->load(QStringLiteral("/y.mp3"));
+        QTest::qWait(1100);
+        QCOMPARE(h->session->state().duration, 42.5);
+    }
+
+    void everyMoveLeavesOnePaneAndItsIndicator()
+    {
+        for (int n : {2, 3, 1, 3, 2, 1, 2}) {
+            h->frm->showStep(n);
+            QCOMPARE(h->visibleStep(), n);
+            QCOMPARE(h->enabledStep(), n);
+        }
+    }
+
+    void clicksReachTheSessionAndItsStateShows()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        writeCbrSong(song, 3'000'000);
+
+        // The enabled step indicator does nothing: no dialog, no move.
+        h->click("Cmdx(0)");
+        QVERIFY(h->prompts.opened.isEmpty());
+        QCOMPARE(h->visibleStep(), 1);
+
+        h->choose(song);
+        QCOMPARE(h->visibleStep(), 2);
+        QCOMPARE(h->enabledStep(), 2);
+        QCOMPARE(h->box("txtSource"), song);
+        QCOMPARE(h->box("txtDestdir"), dir.path() + QDir::separator());
+        QCOMPARE(h->fakeSong->source(), song);
+
+        h->click("Cmdx(1)");
+        QCOMPARE(h->visibleStep(), 2);
+        h->markAt(30);
+        QCOMPARE(h->box("txtSplit(0)"), QStringLiteral("488.2833"));
+        QCOMPARE(h->child<QLabel>("lb")->text(), QStringLiteral("开始。。。"));
+
+        h->fakeSong->moveTo(60);
+        QSignalSpy ended(h->session.get(), &CutSession::cutEnded);
+        h->click("Command1");
+        QCOMPARE(h->frm->cursor().shape(), Qt::WaitCursor);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(h->frm->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(h->box("txtSplit(1)"), QStringLiteral("488.2833"));
+        QCOMPARE(h->box("txtSplit(2)"), QStringLiteral("1953.1"));
+        QCOMPARE(h->child<QLabel>("lb")->text(), QStringLiteral("剪切完成，请试听！"));
+        QCOMPARE(h->visibleStep(), 3);
+        QCOMPARE(h->enabledStep(), 3);
+        QCOMPARE(h->fakePiece->source(), dir.filePath(QStringLiteral("[铃声]1song.mp3")));
+
+        // Past the double-click interval, the step-three buttons work.
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+        h->click("dcButton5");
+        QCOMPARE(h->visibleStep(), 1);
+        QVERIFY(h->fakePiece->source().isEmpty());
+        h->choose(song);
+        h->click("dcButton1");
+        QCOMPARE(h->visibleStep(), 1);
+        QCOMPARE(h->fakeSong->stops, 1);
+
+        // What the session says reaches the person.
+        h->prompts.openAnswers.enqueue(dir.filePath(QStringLiteral("missing.mp3")));
+        h->click("cmdBrowseS");
+        QCOMPARE(h->prompts.told.size(), 1);
+        QCOMPARE(h->prompts.told[0].caption, QStringLiteral("错误"));
+    }
+
+    void aDoubleClickOnTheEndButtonKeepsThePiece()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        writeCbrSong(song, 300'000);
+        h->choose(song);
+        h->markAt(30);
+        h->fakeSong->moveTo(60);
+        auto *end = h->child<QPushButton>("Command1");
+        const QPoint at = end->mapTo(h->frm.get(), end->rect().center());
+        QSignalSpy ended(h->session.get(), &CutSession::cutEnded);
+        QTest::mouseClick(end, Qt::LeftButton);
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(h->visibleStep(), 3);
+        // The second click of the double-click lands on whatever now sits there.
+        QWidget *under = h->frm->childAt(at);
+        QVERIFY(under);
+        QCOMPARE(under->objectName(), QStringLiteral("dcButton3"));
+        QTest::mouseDClick(under, Qt::LeftButton);
+        QTest::mouseClick(under, Qt::LeftButton);
+        QCOMPARE(h->visibleStep(), 3);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("[铃声]1song.mp3"))));
+        QCOMPARE(h->fakePiece->source(), dir.filePath(QStringLiteral("[铃声]1song.mp3")));
+    }
+
+    void theAboutBoxIsOneModelessWindow()
+    {
+        h->click("dcButton4");
+        h->click("dcButton4");
+        QList<FrmA *> boxes;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<FrmA *>(w); box && box->isVisible())
+                boxes.append(box);
+        }
+        QCOMPARE(boxes.size(), 1);
+        FrmA *box = boxes.first();
+        QVERIFY(!box->isModal());
+        QVERIFY(!box->parentWidget());
+        QCOMPARE(box->windowTitle(), QStringLiteral("青禾MP3剪切器V1.0"));
+        QCOMPARE(box->size(), QSize(286, 166));
+        QVERIFY(box->findChild<QLabel *>("Label6")->text().contains(QStringLiteral("example.com")));
+        QVERIFY(box->findChild<QLabel *>("Label4")->text().startsWith(QStringLiteral("Email：")));
+        QVERIFY(box->findChild<QLabel *>("Label1")->font().bold());
+
+        // The wizard goes on working beside it.
+        h->frm->showStep(3);
+        h->click("dcButton5");
+        QCOMPARE(h->visibleStep(), 1);
+
+        QPointer<FrmA> first = box;
+        QTest::mouseClick(box->findChild<QPushButton *>("Command2"), Qt::LeftButton);
+        QTRY_VERIFY(!first);
+        h->click("dcButton4");
+        QVERIFY(h->frm->aboutBox());
+        QVERIFY(h->frm->aboutBox()->isVisible());
+    }
+
+private:
+    std::unique_ptr<Harness> h;
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

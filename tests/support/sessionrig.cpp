@@ -1,0 +1,46 @@
+#include "sessionrig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+SessionRig::SessionRig()
+    : session(files, prompts, &song, &piece)
+{
+}
+
+bool waitForOpening(CutSession &session)
+{
+    QSignalSpy taken(&session, &CutSession::sourceTaken);
+    return QTest::qWaitFor([&session] { return !session.opening(); }, 20000) && !taken.isEmpty();
+}
+
+bool SessionRig::choose(const std::optional<QString> &path)
+{
+    prompts.openAnswers.enqueue(path);
+    QSignalSpy taken(&session, &CutSession::sourceTaken);
+    session.chooseSource();
+    if (session.opening())
+        return waitForOpening(session);
+    return !taken.isEmpty();
+}
+
+void SessionRig::markAt(double seconds)
+{
+    song.moveTo(seconds);
+    session.markStart();
+}
+
+bool SessionRig::cutAt(double seconds)
+{
+    song.moveTo(seconds);
+    session.markEndAndCut();
+    return waitForCut();
+}
+
+bool SessionRig::waitForCut()
+{
+    if (!session.cutRunning())
+        return false;
+    QSignalSpy ended(&session, &CutSession::cutEnded);
+    return ended.wait(30000) && ended.at(0).at(0).toBool();
+}
