@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -68,8 +70,8 @@ void describe(QCommandLineParser &parser)
                       QStringLiteral("写到 OUT（未以 .mp3 结尾时加上 .mp3），而不是歌曲旁的“[铃声]1”+歌名。"),
                       QStringLiteral("OUT")});
     parser.addOption({QStringLiteral("overwrite"), QStringLiteral("输出文件已存在时替换它。")});
-    parser.addPositionalArgument(QStringLiteral("START"), QStringLiteral("铃声的起点（与 --cut 一起）。"), QStringLiteral("[START END]"));
-    parser.addPositionalArgument(QStringLiteral("END"), QStringLiteral("铃声的终点（与 --cut 一起）。"), QString());
+    parser.addPositionalArgument(QStringLiteral("START END"), QStringLiteral("与 --cut 一起：铃声的起点和终点。"),
+                                 QStringLiteral("[--cut START END]"));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("MP3文件。"), QStringLiteral("[FILE]"));
 }
 
@@ -104,9 +106,17 @@ int runCommandLine(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("mp3cutter"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
+    // Qt's own option texts in Chinese too; loaded only for the help, so a cut does not wait for it.
+    QTranslator qtTexts;
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))
+        || arguments.contains(QStringLiteral("--help-all"))) {
+        if (qtTexts.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&qtTexts);
+    }
     QCommandLineParser parser;
     describe(parser);
-    if (!parser.parse(QCoreApplication::arguments()))
+    if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText() + helpEpilogue()), stdout);
