@@ -10,7 +10,14 @@ if(MSVC)
         add_compile_options(/WX)
     endif()
 else()
-    add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual)
+    add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+                        -Wcast-qual -Wformat=2 -Wundef -Wimplicit-fallthrough -Wextra-semi
+                        -Wzero-as-null-pointer-constant -Wold-style-cast -Wsuggest-override
+                        -Wmissing-declarations -Wredundant-decls -Wcast-align=strict -Wunused-macros
+                        -Wdate-time -Wmismatched-tags -Wredundant-tags -Wdeprecated-copy-dtor)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        add_compile_options(-Wduplicated-cond -Wduplicated-branches -Wlogical-op)
+    endif()
     if(MP3CUTTER_WERROR)
         add_compile_options(-Werror)
     endif()

@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int waitLimit = 8000;
-constexpr auto caseLimit = std::chrono::seconds(20);
+constexpr auto caseLimit = std::chrono::seconds(45);
 const QString fixtures = QStringLiteral(FIXTURE_DIR "/");
 
 /// Where the time \a seconds of a \a duration second track lies when the audio bytes behind
