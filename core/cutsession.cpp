@@ -7,6 +7,7 @@
 #include "core/savetarget.h"
 #include "core/texts.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 #include <limits>
@@ -317,6 +318,11 @@ void CutSession::cut(double endSeconds)
     next.srcPath = next.sourcePath;
     next.destDir = next.outputFolder;
     const QString target = m_pieceName.isEmpty() ? pieceFileName(next.destDir, 1, next.srcName) : m_pieceName;
+    // Only an explicit name can be the song's own; writing there would replace the song itself.
+    if (QFileInfo(target) == QFileInfo(next.srcPath)) {
+        tellError(CutText::targetIsSource.arg(target));
+        return;
+    }
     // The name is the same for every cut of one song: a ringtone kept from an earlier cut may be
     // waiting under it.
     if (m_files.exists(target)

@@ -25,6 +25,7 @@ inline const QString sourceTooLarge = QStringLiteral("文件太大，只能剪�
 inline const QString sourceNotMp3 = QStringLiteral("此文件中找不到MP3音频，无法剪切：\n%1");
 inline const QString sourceReadFailed = QStringLiteral("读取源文件失败，剪切已取消：\n%1");
 inline const QString pieceWriteFailed = QStringLiteral("无法写入文件，剪切已取消：\n%1");
+inline const QString targetIsSource = QStringLiteral("铃声不能写到正在剪切的歌曲上：\n%1");
 inline const QString replaceTarget = QStringLiteral("文件已存在，是否替换？\n%1");
 inline const QString saveFailed = QStringLiteral("无法保存文件：\n%1");
 inline const QString nothingToSave = QStringLiteral("没有可保存的文件！");

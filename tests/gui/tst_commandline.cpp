@@ -117,6 +117,8 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--cut", "--fast", "1", "2", song} << 2 << "fast";
         QTest::newRow("existing output") << QStringList{"--cut", "1", "2", song, "-o", "DIR/taken.mp3"} << 1
                                          << "文件已存在";
+        QTest::newRow("output is the song") << QStringList{"--cut", "1", "2", song, "-o", song, "--overwrite"} << 1
+                                            << "正在剪切的歌曲";
         QTest::newRow("unwritable folder") << QStringList{"--cut", "1", "2", song, "-o", "/proc/ring"} << 1
                                            << "无法写入文件";
     }
@@ -132,6 +134,7 @@ private slots:
         for (QString &arg : args)
             arg.replace(QStringLiteral("SONG"), song).replace(QStringLiteral("NOISE"), noise).replace(QStringLiteral("DIR"), dir->path());
         const QStringList before = filesIn(dir->path());
+        const QByteArray songBytes = readAll(song);
 
         const Run run = runProgram(args);
         QCOMPARE(run.status, status);
@@ -140,6 +143,7 @@ private slots:
         QVERIFY(run.out.isEmpty());
         QCOMPARE(filesIn(dir->path()), before);
         QCOMPARE(readAll(dir->filePath(QStringLiteral("taken.mp3"))), QByteArray("kept"));
+        QCOMPARE(readAll(song), songBytes);
     }
 
     void overwriteReplaces()
