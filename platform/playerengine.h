@@ -36,8 +36,8 @@ public:
     /// loaded last (it is then read afresh). The empty path stops, unloads and releases the file.
     virtual void load(const QString &path) = 0;
     /// The path loaded last; empty when none is.
-    virtual QString source() const = 0;
-    virtual State state() const = 0;
+    QString source() const { return m_source; }
+    State state() const { return m_state; }
     /// Seconds; empty until the length is known (from durationChanged() on), and in NoMedia
     /// and Failed.
     virtual std::optional<double> duration() const = 0;
@@ -53,9 +53,21 @@ public:
     /// Moves to \a seconds, kept within the duration; ignored while the duration is unknown.
     virtual void seek(double seconds) = 0;
 
+protected:
+    /// Takes \a path as the source, with the signals every engine gives in this order: for a path
+    /// sourceChanged, then stateChanged(Loading); for the empty path stateChanged(NoMedia), then
+    /// sourceChanged when there was a source. True for a path, which the engine then opens.
+    bool takeSource(const QString &path);
+    /// Signals \a state unless it is the state already.
+    void setState(State state);
+
 signals:
     void sourceChanged(const QString &path);
     void stateChanged(PlayerEngine::State state);
     void durationChanged(double seconds);
     void positionChanged(double seconds);
+
+private:
+    QString m_source;
+    State m_state = State::NoMedia;
 };

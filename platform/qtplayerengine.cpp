@@ -55,17 +55,8 @@ void QtPlayerEngine::load(const QString &path)
     m_durationMs = 0;
     m_reportedMs = -1;
 
-    if (path.isEmpty()) {
-        const bool hadSource = !m_source.isEmpty();
-        m_source.clear();
-        setState(State::NoMedia);
-        if (hadSource)
-            emit sourceChanged(m_source);
+    if (!takeSource(path))
         return;
-    }
-    m_source = path;
-    emit sourceChanged(m_source);
-    setState(State::Loading);
     makePlayer();
     m_player->setSource(QUrl::fromLocalFile(path));
 }
@@ -75,12 +66,12 @@ void QtPlayerEngine::mediaStatusChanged(QMediaPlayer::MediaStatus status)
     switch (status) {
     case QMediaPlayer::LoadedMedia:
         // The back end takes the file as seekable only once this signal is through.
-        if (m_state == State::Loading)
+        if (state() == State::Loading)
             QMetaObject::invokeMethod(
                 this, [this, load = m_loads] { prepareOpenedFile(load); }, Qt::QueuedConnection);
         break;
     case QMediaPlayer::EndOfMedia:
-        if (m_state == State::Playing || m_state == State::Paused) {
+        if (state() == State::Playing || state() == State::Paused) {
             // A short file may end before it told its length.
             learnDuration(std::max(m_durationMs, m_player->position()));
             reportPosition(m_durationMs);
@@ -98,7 +89,7 @@ void QtPlayerEngine::mediaStatusChanged(QMediaPlayer::MediaStatus status)
 void QtPlayerEngine::prepareOpenedFile(quint64 load)
 {
     // Another file may have been loaded since.
-    if (load != m_loads || m_state != State::Loading || m_player->mediaStatus() != QMediaPlayer::LoadedMedia)
+    if (load != m_loads || state() != State::Loading || m_player->mediaStatus() != QMediaPlayer::LoadedMedia)
         return;
     const qint64 ms = m_player->duration();
     if (ms > 0) {
@@ -138,13 +129,13 @@ void QtPlayerEngine::backendDurationChanged(qint64 ms)
 
 void QtPlayerEngine::backendPositionChanged(qint64 ms)
 {
-    if (m_state == State::Playing)
+    if (state() == State::Playing)
         reportPosition(ms);
 }
 
 void QtPlayerEngine::fail()
 {
-    if (m_state == State::NoMedia || m_state == State::Failed)
+    if (state() == State::NoMedia || state() == State::Failed)
         return;
     m_durationMs = 0;
     m_reportedMs = -1;
@@ -153,14 +144,6 @@ void QtPlayerEngine::fail()
         m_player->stop();
     }
     setState(State::Failed);
-}
-
-void QtPlayerEngine::setState(State state)
-{
-    if (state == m_state)
-        return;
-    m_state = state;
-    emit stateChanged(state);
 }
 
 void QtPlayerEngine::reportPosition(qint64 ms)
@@ -179,7 +162,7 @@ qint64 QtPlayerEngine::clamped(qint64 ms) const
 
 bool QtPlayerEngine::isOpen() const
 {
-    switch (m_state) {
+    switch (state()) {
     case State::Ready:
     case State::Playing:
     case State::Paused:
@@ -201,20 +184,20 @@ std::optional<double> QtPlayerEngine::position() const
 {
     if (!isOpen())
         return std::nullopt;
-    if (m_state == State::Ended)
+    if (state() == State::Ended)
         return m_durationMs / 1000.0;
     return clamped(m_player->position()) / 1000.0;
 }
 
 void QtPlayerEngine::play()
 {
-    if (m_state == State::Loading) {
+    if (state() == State::Loading) {
         m_onOpen = OnOpen::Play;
         return;
     }
-    if (!isOpen() || m_state == State::Playing)
+    if (!isOpen() || state() == State::Playing)
         return;
-    const bool over = m_state == State::Ended;
+    const bool over = state() == State::Ended;
     {
         const QSignalBlocker quiet(m_player);
         // At its end the back end starts over by itself.
@@ -227,11 +210,11 @@ void QtPlayerEngine::play()
 
 void QtPlayerEngine::pause()
 {
-    if (m_state == State::Loading) {
+    if (state() == State::Loading) {
         m_onOpen = OnOpen::Hold;
         return;
     }
-    if (m_state != State::Playing)
+    if (state() != State::Playing)
         return;
     {
         const QSignalBlocker quiet(m_player);
@@ -242,7 +225,7 @@ void QtPlayerEngine::pause()
 
 void QtPlayerEngine::stop()
 {
-    if (m_state == State::Loading) {
+    if (state() == State::Loading) {
         m_onOpen = OnOpen::Hold;
         return;
     }
@@ -267,7 +250,7 @@ void QtPlayerEngine::seek(double seconds)
         m_player->setPosition(ms);
     }
     // Moved away from its end, a file that was played through waits where it went.
-    if (m_state == State::Ended)
+    if (state() == State::Ended)
         setState(State::Ready);
     reportPosition(ms);
 }

@@ -19,8 +19,6 @@ public:
     explicit QtPlayerEngine(QObject *parent = nullptr);
 
     void load(const QString &path) override;
-    QString source() const override { return m_source; }
-    State state() const override { return m_state; }
     std::optional<double> duration() const override;
     std::optional<double> position() const override;
 
@@ -40,7 +38,6 @@ private:
     void backendDurationChanged(qint64 ms);
     void backendPositionChanged(qint64 ms);
     void fail();
-    void setState(State state);
     void reportPosition(qint64 ms);
     bool isOpen() const;
     qint64 clamped(qint64 ms) const;
@@ -48,8 +45,6 @@ private:
     QMediaPlayer *m_player = nullptr;
     QAudioOutput *m_audio = nullptr;
 
-    QString m_source;
-    State m_state = State::NoMedia;
     /// Only read in Loading.
     OnOpen m_onOpen = OnOpen::Play;
     /// Counts the loads, so that a preparation queued for a file loaded since is dropped.

@@ -17,17 +17,8 @@ void FakeEngine::load(const QString &path)
     m_duration.reset();
     m_position = 0;
     m_reported = -1;
-    if (path.isEmpty()) {
-        const bool hadSource = !m_source.isEmpty();
-        m_source.clear();
-        setState(State::NoMedia);
-        if (hadSource)
-            emit sourceChanged(m_source);
+    if (!takeSource(path))
         return;
-    }
-    m_source = path;
-    emit sourceChanged(m_source);
-    setState(State::Loading);
     if (loadDelayMs <= 0)
         open(m_loads, nextDuration);
     else
@@ -36,7 +27,7 @@ void FakeEngine::load(const QString &path)
 
 void FakeEngine::open(int load, std::optional<double> length)
 {
-    if (load != m_loads || m_state != State::Loading)
+    if (load != m_loads || state() != State::Loading)
         return;
     if (!length) {
         setState(State::Failed);
@@ -51,8 +42,8 @@ void FakeEngine::open(int load, std::optional<double> length)
 
 bool FakeEngine::isOpen() const
 {
-    return m_state == State::Ready || m_state == State::Playing || m_state == State::Paused
-           || m_state == State::Ended;
+    return state() == State::Ready || state() == State::Playing || state() == State::Paused
+           || state() == State::Ended;
 }
 
 std::optional<double> FakeEngine::duration() const
@@ -67,13 +58,13 @@ std::optional<double> FakeEngine::position() const
 
 void FakeEngine::play()
 {
-    if (m_state == State::Loading) {
+    if (state() == State::Loading) {
         m_playWhenOpen = true;
         return;
     }
-    if (!isOpen() || m_state == State::Playing)
+    if (!isOpen() || state() == State::Playing)
         return;
-    const bool over = m_state == State::Ended;
+    const bool over = state() == State::Ended;
     setState(State::Playing);
     if (over)
         reportPosition(0);
@@ -82,16 +73,16 @@ void FakeEngine::play()
 void FakeEngine::pause()
 {
     ++pauses;
-    if (m_state == State::Loading)
+    if (state() == State::Loading)
         m_playWhenOpen = false;
-    else if (m_state == State::Playing)
+    else if (state() == State::Playing)
         setState(State::Paused);
 }
 
 void FakeEngine::stop()
 {
     ++stops;
-    if (m_state == State::Loading) {
+    if (state() == State::Loading) {
         m_playWhenOpen = false;
         return;
     }
@@ -105,7 +96,7 @@ void FakeEngine::seek(double seconds)
 {
     if (!isOpen())
         return;
-    if (m_state == State::Ended)
+    if (state() == State::Ended)
         setState(State::Ready);
     reportPosition(seconds);
 }
@@ -122,14 +113,6 @@ void FakeEngine::reachEnd()
         return;
     reportPosition(*m_duration);
     setState(State::Ended);
-}
-
-void FakeEngine::setState(State state)
-{
-    if (state == m_state)
-        return;
-    m_state = state;
-    emit stateChanged(state);
 }
 
 void FakeEngine::reportPosition(double seconds)

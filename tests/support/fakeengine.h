@@ -16,8 +16,6 @@ public:
     explicit FakeEngine(QObject *parent = nullptr);
 
     void load(const QString &path) override;
-    QString source() const override { return m_source; }
-    State state() const override { return m_state; }
     std::optional<double> duration() const override;
     std::optional<double> position() const override;
     void play() override;
@@ -39,12 +37,9 @@ public:
 
 private:
     void open(int load, std::optional<double> length);
-    void setState(State state);
     void reportPosition(double seconds);
     bool isOpen() const;
 
-    QString m_source;
-    State m_state = State::NoMedia;
     bool m_playWhenOpen = true;
     int m_loads = 0;
     std::optional<double> m_duration;
