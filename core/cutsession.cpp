@@ -54,8 +54,11 @@ CutSession::CutSession(FileSystem &files, Prompts &prompts, PlayerEngine *songPl
 
 CutSession::~CutSession()
 {
-    if (m_opening)
+    // A song still being read: its thread ends soon, and its result is not wanted any more.
+    if (m_opening) {
         m_opening->thread->wait();
+        delete m_opening->thread;
+    }
     delete m_writer;
 }
 

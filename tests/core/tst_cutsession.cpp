@@ -412,6 +412,19 @@ private slots:
                  QStringList({QStringLiteral("big.mp3"), QStringLiteral("song.mp3")}));
     }
 
+    void closingWhileASongIsReadTakesNothing()
+    {
+        const QString big = dir->filePath(QStringLiteral("big.mp3"));
+        writeCbrSong(big, 60'000'000);
+        QSignalSpy taken(&rig->session, &CutSession::sourceTaken);
+        rig->session.openSource(big);
+        QVERIFY(rig->session.opening());
+        // A second song while the first is still read is not taken on top of it.
+        rig->session.openSource(source);
+        rig.reset();
+        QVERIFY(taken.isEmpty());
+    }
+
     void aLeadingTagIsSkippedByTheMarks()
     {
         // An ID3v2.3 tag of 10 + 102,390 bytes: the audio starts at 100 KB.
