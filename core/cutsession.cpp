@@ -221,8 +221,7 @@ void CutSession::markStartAt(double seconds)
 {
     if (cutRunning())
         return;
-    if (const auto d = songDuration())
-        m_state.duration = *d;
+    refreshDuration();
     m_state.startPos = generalText(seconds);
     m_state.fileKB = roundedKB(m_state.fileLength);
     if (const auto kb = positionToKB(m_state.startPos, m_state.duration, m_state.fileKB, kilobytes(m_state.audioStart)))

@@ -76,15 +76,3 @@ std::optional<FrameHeader> frameHeaderAt(const QByteArray &bytes, qsizetype offs
         return std::nullopt;
     return frameHeaderFrom(qFromBigEndian<quint32>(bytes.constData() + offset));
 }
-
-std::optional<qsizetype> nextFrameStart(const QByteArray &bytes, qsizetype from, const FrameHeader &reference)
-{
-    for (qsizetype at = std::max<qsizetype>(from, 0); at + 4 <= bytes.size(); ++at) {
-        const auto here = frameHeaderAt(bytes, at);
-        if (!here || !here->sameStream(reference))
-            continue;
-        if (const auto following = frameHeaderAt(bytes, at + here->length); following && following->sameStream(reference))
-            return at;
-    }
-    return std::nullopt;
-}

@@ -32,8 +32,3 @@ std::optional<FrameHeader> frameHeaderFrom(quint32 word);
 
 /// The frame header at \a offset of \a bytes; empty when those bytes are none.
 std::optional<FrameHeader> frameHeaderAt(const QByteArray &bytes, qsizetype offset);
-
-/// The first offset at or after \a from where a frame of the same stream as \a reference
-/// begins: a header of the same version, layer and sample rate, followed one frame later by
-/// another one. Empty when there is none in \a bytes.
-std::optional<qsizetype> nextFrameStart(const QByteArray &bytes, qsizetype from, const FrameHeader &reference);

@@ -162,18 +162,15 @@ void Frm::connectControls()
     connect(m_chooseAgainButton, &QPushButton::clicked, &m_session, &CutSession::chooseAgain);
     connect(m_markStartButton, &QPushButton::clicked, &m_session, &CutSession::markStart);
     connect(m_markEndButton, &QPushButton::clicked, &m_session, &CutSession::markEndAndCut);
-    connect(m_saveButton, &QPushButton::clicked, this, [this] {
-        if (!soonAfterStepChange())
-            m_session.savePiece();
-    });
-    connect(m_recutButton, &QPushButton::clicked, this, [this] {
-        if (!soonAfterStepChange())
-            m_session.throwAway();
-    });
-    connect(m_continueButton, &QPushButton::clicked, this, [this] {
-        if (!soonAfterStepChange())
-            m_session.keepAndStartOver();
-    });
+    const auto unlessJustShown = [this](void (CutSession::*intent)()) {
+        return [this, intent] {
+            if (!soonAfterStepChange())
+                (m_session.*intent)();
+        };
+    };
+    connect(m_saveButton, &QPushButton::clicked, this, unlessJustShown(&CutSession::savePiece));
+    connect(m_recutButton, &QPushButton::clicked, this, unlessJustShown(&CutSession::throwAway));
+    connect(m_continueButton, &QPushButton::clicked, this, unlessJustShown(&CutSession::keepAndStartOver));
     connect(m_aboutButton, &QPushButton::clicked, this, &Frm::showAbout);
 
     connect(&m_session, &CutSession::stepChanged, this, [this](int step) {

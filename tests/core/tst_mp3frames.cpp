@@ -1,4 +1,4 @@
-// Finding where MPEG audio frames begin, so that a kept piece starts on one.
+// What an MPEG audio frame header says about its stream and its frame.
 
 #include "core/mp3frames.h"
 
@@ -10,15 +10,6 @@ namespace {
 QByteArray header(uchar b1, uchar b2, uchar b3 = 0xC4)
 {
     return QByteArray("\xFF", 1) + char(b1) + char(b2) + char(b3);
-}
-
-/// \a count frames of the header's own length, each filled after its header with \a fill.
-QByteArray frames(const QByteArray &head, int length, int count, char fill = 0x55)
-{
-    QByteArray out;
-    for (int i = 0; i < count; ++i)
-        out += head + QByteArray(length - 4, fill);
-    return out;
 }
 
 } // namespace
@@ -112,23 +103,6 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QVERIFY(!frameHeaderAt(bytes, 0));
-    }
-
-    void theNextFrameIsOneThatAnotherFollows()
-    {
-        const QByteArray mpeg1 = header(0xFB, 0x90);
-        const auto reference = *frameHeaderAt(mpeg1, 0);
-        QByteArray bytes = frames(mpeg1, 417, 4);
-        // Inside the first frame: a header of another stream, then one of this stream with no
-        // frame behind it. Neither is where a frame begins.
-        bytes.replace(100, 4, header(0xF3, 0x40));
-        bytes.replace(200, 4, mpeg1);
-        QCOMPARE(nextFrameStart(bytes, 1, reference), qsizetype(417));
-        QCOMPARE(nextFrameStart(bytes, 0, reference), qsizetype(0));
-        QCOMPARE(nextFrameStart(bytes, 418, reference), qsizetype(834));
-        // The last frame has nothing behind it to confirm it.
-        QVERIFY(!nextFrameStart(bytes, 835, reference));
-        QVERIFY(!nextFrameStart(QByteArray(5000, 0x55), 0, reference));
     }
 };
 

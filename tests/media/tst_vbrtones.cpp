@@ -43,8 +43,16 @@ private slots:
 private:
     void songs();
     void pieces();
-    /// Frames [first, end) of \a song behind the Xing frame written for them, in a new file.
-    QString writePiece(const QString &song, const FrameTimeline &timeline, qsizetype first, qsizetype end);
+    /// The frames of the row's song that hold the sound from its "from" to its "to", behind the
+    /// Xing frame written for them, in a new file; an empty path when it cannot be made.
+    struct Piece
+    {
+        QString path;
+        FrameTimeline timeline;
+        qsizetype first = 0;
+        qsizetype end = 0;
+    };
+    Piece pieceOfThisRow();
 
     QTemporaryDir m_dir;
     int m_pieces = 0;
@@ -111,18 +119,14 @@ void TestVbrTones::pieceSoundsFromItsFrames_data()
 
 void TestVbrTones::pieceSoundsFromItsFrames()
 {
-    QFETCH(QString, song);
-    QFETCH(double, from);
-    QFETCH(double, to);
-    const auto timeline = scanFrameTimeline(fixture(song));
-    QVERIFY(timeline);
-    const qsizetype first = timeline->frameAt(from);
-    const qsizetype end = std::min(timeline->frameAt(to) + 1, timeline->frameCount());
-    const QString piece = writePiece(fixture(song), *timeline, first, end);
-    QVERIFY(!piece.isEmpty());
+    const Piece piece = pieceOfThisRow();
+    QVERIFY(!piece.path.isEmpty());
+    const FrameTimeline *timeline = &piece.timeline;
+    const qsizetype first = piece.first;
+    const qsizetype end = piece.end;
 
     int rate = 0;
-    const auto sound = decodeMono(piece, &rate);
+    const auto sound = decodeMono(piece.path, &rate);
     QVERIFY(sound);
     // Every frame decodes and the Xing frame does not: within a frame, as decoders may trim.
     const double want = double(end - first) * timeline->samplesPerFrame;
@@ -147,38 +151,45 @@ void TestVbrTones::playerTakesThePiecesLengthFromItsXingFrame_data()
 
 void TestVbrTones::playerTakesThePiecesLengthFromItsXingFrame()
 {
-    QFETCH(QString, song);
-    QFETCH(double, from);
-    QFETCH(double, to);
-    const auto timeline = scanFrameTimeline(fixture(song));
-    QVERIFY(timeline);
-    const qsizetype first = timeline->frameAt(from);
-    const qsizetype end = std::min(timeline->frameAt(to) + 1, timeline->frameCount());
-    const QString piece = writePiece(fixture(song), *timeline, first, end);
-    QVERIFY(!piece.isEmpty());
+    const Piece piece = pieceOfThisRow();
+    QVERIFY(!piece.path.isEmpty());
+    const FrameTimeline *timeline = &piece.timeline;
+    const qsizetype first = piece.first;
+    const qsizetype end = piece.end;
 
     // The player takes the length from the Xing frame's count of frames: a VBR piece's bytes
     // would tell it nothing.
     QMediaPlayer player;
     player.setAudioOutput(new QAudioOutput(&player));
-    player.setSource(QUrl::fromLocalFile(piece));
+    player.setSource(QUrl::fromLocalFile(piece.path));
     QTRY_VERIFY_WITH_TIMEOUT(player.mediaStatus() == QMediaPlayer::LoadedMedia && player.duration() > 0, 10000);
     const double length = timeline->frameTime(end) - timeline->frameTime(first);
     QVERIFY2(qAbs(player.duration() / 1000.0 - length) <= 2 * frameSeconds,
              qPrintable(QStringLiteral("player says %1 s, the frames last %2 s").arg(player.duration() / 1000.0).arg(length)));
 }
 
-QString TestVbrTones::writePiece(const QString &song, const FrameTimeline &timeline, qsizetype first, qsizetype end)
+TestVbrTones::Piece TestVbrTones::pieceOfThisRow()
 {
-    QFile source(song);
-    if (!source.open(QIODevice::ReadOnly) || !source.seek(timeline.frameOffsets[first]))
-        return {};
-    const QByteArray frames = source.read(timeline.frameOffsets[end] - timeline.frameOffsets[first]);
+    QFETCH(QString, song);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    Piece piece;
+    const auto timeline = scanFrameTimeline(fixture(song));
+    if (!timeline)
+        return piece;
+    piece.timeline = *timeline;
+    piece.first = timeline->frameAt(from);
+    piece.end = std::min(timeline->frameAt(to) + 1, timeline->frameCount());
+
+    QFile source(fixture(song));
+    if (!source.open(QIODevice::ReadOnly) || !source.seek(timeline->frameOffsets[piece.first]))
+        return piece;
+    const QByteArray frames = source.read(timeline->frameOffsets[piece.end] - timeline->frameOffsets[piece.first]);
     const QString path = m_dir.filePath(QStringLiteral("piece-%1.mp3").arg(++m_pieces));
-    QFile piece(path);
-    if (!piece.open(QIODevice::WriteOnly) || piece.write(xingFrameFor(timeline, first, end) + frames) <= 0)
-        return {};
-    return path;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(xingFrameFor(*timeline, piece.first, piece.end) + frames) > 0)
+        piece.path = path;
+    return piece;
 }
 
 QTEST_MAIN(TestVbrTones)
