@@ -162,15 +162,9 @@ void Frm::connectControls()
     connect(m_chooseAgainButton, &QPushButton::clicked, &m_session, &CutSession::chooseAgain);
     connect(m_markStartButton, &QPushButton::clicked, &m_session, &CutSession::markStart);
     connect(m_markEndButton, &QPushButton::clicked, &m_session, &CutSession::markEndAndCut);
-    const auto unlessJustShown = [this](void (CutSession::*intent)()) {
-        return [this, intent] {
-            if (!soonAfterStepChange())
-                (m_session.*intent)();
-        };
-    };
-    connect(m_saveButton, &QPushButton::clicked, this, unlessJustShown(&CutSession::savePiece));
-    connect(m_recutButton, &QPushButton::clicked, this, unlessJustShown(&CutSession::throwAway));
-    connect(m_continueButton, &QPushButton::clicked, this, unlessJustShown(&CutSession::keepAndStartOver));
+    connect(m_saveButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::savePiece); });
+    connect(m_recutButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::throwAway); });
+    connect(m_continueButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::keepAndStartOver); });
     connect(m_aboutButton, &QPushButton::clicked, this, &Frm::showAbout);
 
     connect(&m_session, &CutSession::stepChanged, this, [this](int step) {
@@ -209,6 +203,12 @@ void Frm::showStep(int n)
     m_stepIndicators[a]->setEnabled(false);
     m_stepIndicators[b]->setEnabled(false);
     m_stepIndicators[t]->setEnabled(true);
+}
+
+void Frm::unlessJustShown(void (CutSession::*intent)())
+{
+    if (!soonAfterStepChange())
+        (m_session.*intent)();
 }
 
 bool Frm::soonAfterStepChange() const

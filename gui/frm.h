@@ -47,6 +47,8 @@ private:
     /// The buttons of step three sit where the end button of step two was: the second click of
     /// a double-click on that button must not reach them.
     bool soonAfterStepChange() const;
+    /// Asks the session for \a intent, unless the step has only just changed.
+    void unlessJustShown(void (CutSession::*intent)());
     /// The one local file that \a event carries, when a song may be chosen now; empty otherwise.
     QString droppableSong(const QDropEvent *event) const;
 
