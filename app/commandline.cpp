@@ -134,9 +134,6 @@ int runCommandLine(int argc, char *argv[])
     const auto end = timeTextSeconds(args[1]);
     if (!start || !end)
         return usage(QStringLiteral("无法识别的时间：%1").arg(!start ? args[0] : args[1]));
-    if (*end <= *start)
-        return usage(QStringLiteral("终点必须在起点之后。"));
-
     QtFileSystem files;
     CommandLinePrompts prompts(parser.isSet(QStringLiteral("overwrite")));
     CutSession session(files, prompts, nullptr, nullptr);
@@ -146,13 +143,6 @@ int runCommandLine(int argc, char *argv[])
     const QString file = absoluteNative(args[2]);
     if (!session.openSourceNow(file))
         return CommandLineFailed;
-    const double length = session.state().duration;
-    if (*end > length) {
-        printLine(stderr, QStringLiteral("终点 %1 秒超出了歌曲的长度 %2 秒：%3")
-                              .arg(generalText(*end), generalText(length), file));
-        return CommandLineFailed;
-    }
-
     bool ok = false;
     QEventLoop loop;
     QObject::connect(&session, &CutSession::cutEnded, &loop, [&](bool done) {
@@ -161,8 +151,12 @@ int runCommandLine(int argc, char *argv[])
     });
     session.markStartAt(*start);
     session.markEndAndCutAt(*end);
-    if (!session.cutRunning())
-        return CommandLineFailed;
+    if (!session.cutRunning()) {
+        // Marks that cannot make a piece are wrong arguments; a song that cannot give one is not.
+        const auto problem = session.markProblem();
+        const bool badMarks = problem == MarkProblem::EndNotAfterStart || problem == MarkProblem::TooClose;
+        return badMarks ? CommandLineUsage : CommandLineFailed;
+    }
     loop.exec();
     if (!ok)
         return CommandLineFailed;

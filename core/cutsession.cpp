@@ -6,10 +6,12 @@
 #include "core/piecewriter.h"
 #include "core/savetarget.h"
 #include "core/texts.h"
+#include "engine/pieceheader.h"
 
 #include <QFileInfo>
 #include <QThread>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -19,17 +21,6 @@ double kilobytes(qint64 bytes)
     return double(bytes) / 1024.0;
 }
 
-/// Bytes in front of the audio: a leading ID3v2 tag holds no sound, so marks are mapped onto
-/// what follows it. A tag that claims more than the whole file is not trusted.
-qint64 audioStartOf(FileSystem &files, const QString &path, qint64 length)
-{
-    const auto file = files.openRead(path);
-    if (!file)
-        return 0;
-    const qint64 tag = id3v2TagSize(file->read(10));
-    return tag < length ? tag : 0;
-}
-
 } // namespace
 
 /// A song being read on another thread before it is taken.
@@ -37,8 +28,7 @@ struct CutSession::Opening
 {
     QString path;
     qint64 length = 0;
-    qint64 audioStart = 0;
-    std::optional<FrameTimeline> timeline;
+    std::optional<SongMap> song;
     QThread *thread = nullptr;
 };
 
@@ -122,9 +112,8 @@ void CutSession::openSource(const QString &path)
     Opening *opening = m_opening.get();
     opening->path = path;
     opening->length = *length;
-    opening->audioStart = audioStartOf(m_files, path, *length);
     // Reading every frame header of a long song takes longer than the window may stand still.
-    opening->thread = QThread::create([opening] { opening->timeline = scanFrameTimeline(opening->path); });
+    opening->thread = QThread::create([opening] { opening->song = scanSong(fileSystemPath(opening->path)); });
     connect(opening->thread, &QThread::finished, this, [this, opening] { finishOpening(opening); });
     opening->thread->start();
 }
@@ -136,12 +125,12 @@ bool CutSession::openSourceNow(const QString &path)
     const std::optional<qint64> length = m_files.length(path);
     if (!checkLength(path, length))
         return false;
-    std::optional<FrameTimeline> timeline = scanFrameTimeline(path);
-    if (!timeline) {
+    std::optional<SongMap> song = scanSong(fileSystemPath(path));
+    if (!song) {
         tellError(CutText::sourceNotMp3.arg(path));
         return false;
     }
-    takeSource(path, *length, audioStartOf(m_files, path, *length), std::move(timeline));
+    takeSource(path, *length, std::move(song));
     return true;
 }
 
@@ -149,24 +138,23 @@ void CutSession::finishOpening(Opening *opening)
 {
     const std::unique_ptr<Opening> done = std::move(m_opening);
     opening->thread->deleteLater();
-    if (!opening->timeline) {
+    if (!opening->song) {
         tellError(CutText::sourceNotMp3.arg(opening->path));
         emit sourceRefused(opening->path);
         return;
     }
-    takeSource(opening->path, opening->length, opening->audioStart, std::move(opening->timeline));
+    takeSource(opening->path, opening->length, std::move(opening->song));
 }
 
-void CutSession::takeSource(const QString &path, qint64 length, qint64 audioStart,
-                            std::optional<FrameTimeline> timeline)
+void CutSession::takeSource(const QString &path, qint64 length, std::optional<SongMap> song)
 {
     m_lastTaken = path;
     m_state.sourcePath = path;
     if (m_state.outputFolder.isEmpty())
         m_state.outputFolder = folderPart(path);
     m_state.fileLength = qint32(length);
-    m_state.audioStart = audioStart;
-    m_timeline = std::move(timeline);
+    m_state.audioStart = song->leadingTag;
+    m_song = std::move(song);
     showStep(2);
     if (m_songPlayer)
         m_songPlayer->load(path);
@@ -181,8 +169,8 @@ QString CutSession::loadedSong() const
 
 std::optional<double> CutSession::songDuration() const
 {
-    if (variableBitRate() || (!m_songPlayer && m_timeline))
-        return m_timeline->duration();
+    if (m_song)
+        return m_song->duration();
     return m_songPlayer ? m_songPlayer->duration() : std::nullopt;
 }
 
@@ -224,8 +212,8 @@ void CutSession::markStartAt(double seconds)
     refreshDuration();
     m_state.startPos = generalText(seconds);
     m_state.fileKB = roundedKB(m_state.fileLength);
-    if (const auto kb = positionToKB(m_state.startPos, m_state.duration, m_state.fileKB, kilobytes(m_state.audioStart)))
-        m_state.sizeBoxes[0] = sizeBoxText(generalText(*kb));
+    if (m_song)
+        m_state.sizeBoxes[0] = sizeBoxText(generalText(kilobytes(bytesBefore(seconds))));
     m_state.status = CutText::started;
     emit changed();
 }
@@ -253,9 +241,38 @@ void CutSession::markEndAndCutAt(double seconds)
     cut(seconds);
 }
 
+qint64 CutSession::bytesBefore(double seconds) const
+{
+    const qint64 frame = std::clamp<qint64>(m_song->sampleAt(seconds) / m_song->samplesPerFrame, 0,
+                                            m_song->frameCount() - 1);
+    return m_song->frames[std::size_t(frame)].offset;
+}
+
+void CutSession::tellMarkProblem(MarkProblem problem, double startSeconds, double endSeconds)
+{
+    switch (problem) {
+    case MarkProblem::EndNotAfterStart:
+        tellHint(CutText::endBeforeStart, CutText::captionHint);
+        return;
+    case MarkProblem::TooClose:
+        tellHint(CutText::marksTooClose.arg(std::lround(m_song->samplesPerFrame * 1000.0 / m_song->sampleRate())),
+                 CutText::captionHint);
+        return;
+    case MarkProblem::StartPastEnd:
+    case MarkProblem::EndPastEnd:
+        const bool start = problem == MarkProblem::StartPastEnd;
+        tellHint((start ? CutText::startPastEnd : CutText::endPastEnd)
+                     .arg(generalText(start ? startSeconds : endSeconds), generalText(m_song->duration()),
+                          m_state.sourcePath),
+                 CutText::captionHint);
+        return;
+    }
+}
+
 void CutSession::cut(double endSeconds)
 {
     // Everything is worked out on a copy: a cut that is refused changes nothing.
+    m_markProblem.reset();
     CutState next = m_state;
     if (const auto d = songDuration())
         next.duration = *d;
@@ -267,54 +284,31 @@ void CutSession::cut(double endSeconds)
         tellHint(CutText::markStartFirst, QString());
         return;
     }
-    if (endSeconds < *startMark) {
-        tellHint(CutText::endBeforeStart, CutText::captionHint);
-        return;
-    }
     if (next.outputFolder.isEmpty()) {
         tellHint(CutText::chooseFolder, CutText::captionHint);
         return;
     }
-
-    KeptPiece kept;
-    bool planned = m_files.isFolder(next.outputFolder) && m_files.isNormalFile(next.sourcePath);
-    if (planned && variableBitRate()) {
-        // Bytes are no measure of time in such a song: its frames say where each moment lies.
-        kept = keptFromFrames(*m_timeline, *startMark, endSeconds);
-        const qint64 rest = next.fileLength - kept.offset - kept.length;
-        next.sizeBoxes = {sizeBoxText(generalText(kilobytes(kept.offset))),
-                          sizeBoxText(generalText(kilobytes(kept.length))), sizeBoxText(oneDecimalText(kilobytes(rest)))};
-        next.pieceSizes = {qint32(kept.offset), qint32(kept.length), qint32(rest)};
-        next.pieceTop = 2;
-    } else if (planned) {
-        const double audioStartKB = kilobytes(next.audioStart);
-        const auto endKB = positionToKB(next.endPos, next.duration, next.fileKB, audioStartKB);
-        const auto startKB = positionToKB(next.startPos, next.duration, next.fileKB, audioStartKB);
-        if (endKB && startKB) {
-            // Both places from the same length: the player may have changed its mind about it
-            // since the start was marked, or another song may have been chosen since.
-            next.sizeBoxes[0] = sizeBoxText(generalText(*startKB));
-            next.sizeBoxes[1] = sizeBoxText(generalText(*endKB - *startKB));
-        }
-        // A start at the very first byte leaves nothing in front of the selection; the plan then
-        // moves the selection up to the first piece, and the kept piece follows it.
-        const bool startsAtFirstByte = next.sizeBoxes[0] == u"0";
-        const SplitPlan plan = planPieces(next.sizeBoxes, next.fileLength);
-        planned = plan.ok;
-        if (planned) {
-            next.pieceSizes = plan.pieceSizes;
-            next.pieceTop = plan.pieceTop;
-            kept = keptFromPlan(plan.pieceSizes, startsAtFirstByte, timeline());
-        }
-    }
-    if (!planned) {
+    if (!m_song || !m_files.isFolder(next.outputFolder) || !m_files.isNormalFile(next.sourcePath)) {
         tellHint(CutText::chooseMp3, CutText::captionHint);
         return;
     }
-    if (kept.length < 0) {
-        tellHint(CutText::endBeforeStart, CutText::captionHint);
+    const auto placed = placePiece(*m_song, *startMark, endSeconds);
+    if (const auto *problem = std::get_if<MarkProblem>(&placed)) {
+        m_markProblem = *problem;
+        tellMarkProblem(*problem, *startMark, endSeconds);
         return;
     }
+    const Placement &piece = std::get<Placement>(placed);
+    std::vector<ByteRange> ranges = frameRanges(*m_song, piece);
+    // The boxes and the plan show what was placed: the song's bytes in front of the piece's
+    // frames, those the frames span, and the rest.
+    const qint64 offset = ranges.front().offset;
+    const qint64 spanned = ranges.back().offset + ranges.back().length - offset;
+    const qint64 rest = next.fileLength - offset - spanned;
+    next.sizeBoxes = {sizeBoxText(generalText(kilobytes(offset))), sizeBoxText(generalText(kilobytes(spanned))),
+                      sizeBoxText(oneDecimalText(kilobytes(rest)))};
+    next.pieceSizes = {qint32(offset), qint32(spanned), qint32(rest)};
+    next.pieceTop = 2;
 
     next.srcName = fileNamePart(next.sourcePath);
     next.srcPath = next.sourcePath;
@@ -332,14 +326,14 @@ void CutSession::cut(double endSeconds)
         return;
 
     m_state = next;
-    PieceWriter::Job job{m_state.srcPath, kept.offset, kept.length, kept.prefix, target};
+    PieceWriter::Job job{m_state.srcPath, std::move(ranges), {}, pieceHeaderFrame(*m_song, piece), target};
     m_writer = new PieceWriter(m_files, std::move(job), this);
     connect(m_writer, &PieceWriter::finished, this, &CutSession::finishCut);
     connect(m_writer, &PieceWriter::progressed, this,
-            [this](qint64 written) { emit cutProgress(written, m_writer->job().prefix.size() + m_writer->job().length); });
+            [this](qint64 written) { emit cutProgress(written, m_writer->job().length()); });
     m_writer->start();
     emit changed();
-    emit cutStarted(kept.prefix.size() + kept.length);
+    emit cutStarted(m_writer->job().length());
 }
 
 void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed)

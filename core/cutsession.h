@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/cutstate.h"
-#include "core/frametimeline.h"
-#include "core/keptpiece.h"
 #include "core/prompts.h"
+#include "engine/placement.h"
+#include "engine/songmap.h"
 #include "platform/filesystem.h"
 #include "platform/playerengine.h"
 
@@ -37,7 +37,9 @@ public:
     PlayerEngine *songPlayer() const { return m_songPlayer; }
     PlayerEngine *piecePlayer() const { return m_piecePlayer; }
     /// The song's frames; empty while they are still being read, or for no song.
-    const FrameTimeline *timeline() const { return m_timeline ? &*m_timeline : nullptr; }
+    const SongMap *songMap() const { return m_song ? &*m_song : nullptr; }
+    /// Why the last cut asked for was refused for its marks; empty when its marks were sound.
+    std::optional<MarkProblem> markProblem() const { return m_markProblem; }
     /// A song is being read before it is taken.
     bool opening() const { return m_opening != nullptr; }
     /// A piece is being written.
@@ -93,17 +95,18 @@ private:
     void tellError(const QString &text);
     void tellHint(const QString &text, const QString &caption);
     bool checkLength(const QString &path, std::optional<qint64> length);
-    void takeSource(const QString &path, qint64 length, qint64 audioStart, std::optional<FrameTimeline> timeline);
+    void takeSource(const QString &path, qint64 length, std::optional<SongMap> song);
     void finishOpening(Opening *opening);
     /// The song in the player, or the song taken when there is no player.
     QString loadedSong() const;
-    /// The length marks are taken against: the frames' own for a song of varying bit rate, or
-    /// when there is no player to ask; else the player's, or empty when it cannot tell.
+    /// The length marks are taken against: the frames' own, or the player's while there are none.
     std::optional<double> songDuration() const;
     /// Reads the player's position for a mark, with the duration; empty, having told the person,
     /// when the player cannot say where it is.
     std::optional<double> readPlayer();
-    bool variableBitRate() const { return m_timeline && !m_timeline->constantBitRate; }
+    /// Bytes of the song in front of the frame that holds the time \a seconds.
+    qint64 bytesBefore(double seconds) const;
+    void tellMarkProblem(MarkProblem problem, double startSeconds, double endSeconds);
     void cut(double endSeconds);
     void finishCut(bool ok, const QString &failedPath, bool sourceFailed);
 
@@ -116,7 +119,8 @@ private:
     QString m_pieceName;
     /// The last song taken: what a cancelled choice takes again.
     QString m_lastTaken;
-    std::optional<FrameTimeline> m_timeline;
+    std::optional<SongMap> m_song;
+    std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;
     PieceWriter *m_writer = nullptr;
 };

@@ -1,9 +1,12 @@
 #pragma once
 
-#include "core/splitplan.h"
-
 #include <QList>
 #include <QString>
+
+#include <array>
+
+/// The three size boxes, in KB: what a cut placed, shown as the window has always shown it.
+using SizeBoxes = std::array<QString, 3>;
 
 /// Everything a cut session knows, as typed values. Nothing resets it: each value keeps what it
 /// was given until its own writer gives it another, across every move between the steps.

@@ -1,6 +1,7 @@
 #include "core/pathrules.h"
 
 #include <QDir>
+#include <QFile>
 
 // Only the native separator counts: callers pass native paths, and on Linux a "\\" is
 // an ordinary character of a file name.
@@ -13,4 +14,13 @@ QString folderPart(const QString &path)
 QString fileNamePart(const QString &path)
 {
     return path.mid(path.lastIndexOf(QDir::separator()) + 1);
+}
+
+std::filesystem::path fileSystemPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
 }

@@ -1,6 +1,7 @@
 #include "core/piecewriter.h"
 
 #include "core/savetarget.h"
+#include "engine/pieceheader.h"
 
 #include <QElapsedTimer>
 #include <QFileDevice>
@@ -9,12 +10,19 @@ PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
     : QObject(parent)
     , m_files(files)
     , m_job(std::move(job))
-    , m_left(m_job.length)
 {
     // Not a queued call: on the GLib event loop those run ahead of due timers, which then got a
     // turn only every other slice.
     m_nextSlice.setSingleShot(true);
     connect(&m_nextSlice, &QTimer::timeout, this, &PieceWriter::copySlice);
+}
+
+qint64 PieceWriter::Job::length() const
+{
+    qint64 bytes = tag.size() + qint64(header.size());
+    for (const ByteRange &range : ranges)
+        bytes += range.length;
+    return bytes;
 }
 
 PieceWriter::~PieceWriter()
@@ -34,8 +42,9 @@ void PieceWriter::copySlice()
         return;
     QElapsedTimer clock;
     clock.start();
+    int chunks = 0;
     while (copyNextChunk()) {
-        if (clock.nsecsElapsed() >= sliceNanoseconds) {
+        if (++chunks == sliceChunks || clock.nsecsElapsed() >= sliceNanoseconds) {
             emit progressed(m_written);
             m_nextSlice.start(0);
             return;
@@ -46,7 +55,7 @@ void PieceWriter::copySlice()
 bool PieceWriter::open()
 {
     m_source = m_files.openRead(m_job.sourcePath);
-    if (!m_source || !m_source->seek(m_job.offset)) {
+    if (!m_source) {
         fail(m_job.sourcePath, true);
         return false;
     }
@@ -57,12 +66,14 @@ bool PieceWriter::open()
         fail(m_job.targetPath, false);
         return false;
     }
-    if (m_piece->write(m_job.prefix) != m_job.prefix.size()) {
+    const auto header = QByteArray::fromRawData(reinterpret_cast<const char *>(m_job.header.data()),
+                                                qsizetype(m_job.header.size()));
+    if (m_piece->write(m_job.tag) != m_job.tag.size() || m_piece->write(header) != header.size()) {
         fail(m_job.targetPath, false);
         return false;
     }
-    m_written = m_job.prefix.size();
-    m_buffer.resize(qMin(chunkSize, qMax<qint64>(m_left, 1)));
+    m_written = m_job.tag.size() + header.size();
+    m_buffer.resize(chunkSize);
     return true;
 }
 
@@ -70,9 +81,17 @@ bool PieceWriter::copyNextChunk()
 {
     if (m_done)
         return false;
-    if (m_left == 0)
-        return finishPiece();
-    const qint64 n = qMin<qint64>(m_left, m_buffer.size());
+    if (m_leftInRange == 0) {
+        if (m_range == m_job.ranges.size())
+            return finishPiece();
+        const ByteRange &range = m_job.ranges[m_range++];
+        if (!m_source->seek(range.offset)) {
+            fail(m_job.sourcePath, true);
+            return false;
+        }
+        m_leftInRange = range.length;
+    }
+    const qint64 n = qMin<qint64>(m_leftInRange, m_buffer.size());
     if (m_source->read(m_buffer.data(), n) != n) {
         fail(m_job.sourcePath, true);
         return false;
@@ -81,13 +100,24 @@ bool PieceWriter::copyNextChunk()
         fail(m_job.targetPath, false);
         return false;
     }
-    m_left -= n;
+    if (!m_job.header.empty())
+        m_crc = lameCrc(m_crc, reinterpret_cast<const std::uint8_t *>(m_buffer.constData()), std::size_t(n));
+    m_leftInRange -= n;
     m_written += n;
     return true;
 }
 
 bool PieceWriter::finishPiece()
 {
+    if (!m_job.header.empty()) {
+        sealPieceHeader(m_job.header, m_crc);
+        const auto header = QByteArray::fromRawData(reinterpret_cast<const char *>(m_job.header.data()),
+                                                    qsizetype(m_job.header.size()));
+        if (!m_piece->seek(m_job.tag.size()) || m_piece->write(header) != header.size()) {
+            fail(m_job.targetPath, false);
+            return false;
+        }
+    }
     // Written bytes may still sit in the file's buffer: a full disk shows only here.
     auto *file = qobject_cast<QFileDevice *>(m_piece.get());
     if (file && !file->flush()) {
@@ -96,8 +126,7 @@ bool PieceWriter::finishPiece()
     }
     m_piece.reset();
     m_source.reset();
-    const qint64 expected = m_job.prefix.size() + m_job.length;
-    if (m_files.length(m_temporary) != expected
+    if (m_files.length(m_temporary) != m_job.length()
         || m_files.rename(m_temporary, m_job.targetPath) != FileSystem::MoveResult::Moved) {
         fail(m_job.targetPath, false);
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/placement.h"
 #include "platform/filesystem.h"
 
 #include <QByteArray>
@@ -7,10 +8,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
-/// Writes one piece of a source file: \a prefix, then the source's bytes from \a offset on, \a
-/// length of them. Only those bytes are read and written. They go to a temporary file beside the
+/// Writes one piece of a source file: its tag, its header frame, then the source's bytes of each
+/// of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
+/// of the copied bytes once they are all written. They go to a temporary file beside the
 /// target, which takes the target's name, replacing what was there, only once it is whole and
 /// its length checked: a failure never leaves a half-written file under the target's name, and
 /// leaves no temporary file either.
@@ -26,14 +30,20 @@ public:
     static constexpr qint64 chunkSize = 1 << 20;
     /// How long one slice may copy before the event loop gets its turn.
     static constexpr qint64 sliceNanoseconds = 4'000'000;
+    /// The most chunks one slice copies, however fast the disk.
+    static constexpr int sliceChunks = 4;
 
     struct Job
     {
         QString sourcePath;
-        qint64 offset = 0;
-        qint64 length = 0;
-        QByteArray prefix;
+        std::vector<ByteRange> ranges;
+        QByteArray tag;
+        /// Empty for a piece without a header frame of its own.
+        std::vector<std::uint8_t> header;
         QString targetPath;
+
+        /// Bytes of the whole piece.
+        qint64 length() const;
     };
 
     PieceWriter(FileSystem &files, Job job, QObject *parent);
@@ -42,11 +52,9 @@ public:
     /// Starts at the next turn of the event loop; finished() follows, always later.
     void start();
     const Job &job() const { return m_job; }
-    /// Bytes of the piece written so far, prefix included.
-    qint64 written() const { return m_written; }
 
 signals:
-    /// After each slice of the copy: bytes of the piece written so far, prefix included.
+    /// After each slice of the copy: bytes of the piece written so far, tag and header included.
     void progressed(qint64 written);
     /// \a failedPath names the file that could not be read or written; empty on success.
     void finished(bool ok, const QString &failedPath, bool sourceFailed);
@@ -65,8 +73,10 @@ private:
     QString m_temporary;
     std::unique_ptr<QIODevice> m_source;
     std::unique_ptr<QIODevice> m_piece;
-    qint64 m_left = 0;
+    std::size_t m_range = 0;
+    qint64 m_leftInRange = 0;
     qint64 m_written = 0;
+    std::uint16_t m_crc = 0;
     QByteArray m_buffer;
     bool m_done = false;
     /// Zero-interval, so the next slice waits until the event loop has nothing else pending.

@@ -1,6 +1,7 @@
 #include "tonecheck.h"
 
-#include "core/frametimeline.h"
+#include "core/pathrules.h"
+#include "engine/songmap.h"
 
 #include <QAudioBuffer>
 #include <QAudioDecoder>
@@ -116,13 +117,13 @@ std::optional<QList<float>> decodeMono(const QString &path, int *sampleRate)
 {
     // Qt's GStreamer decoder passes on what the MP3 decoder gives, planar samples, which its own
     // pipeline then refuses; asked for a whole format, it converts.
-    const auto timeline = scanFrameTimeline(path);
-    if (!timeline)
+    const auto song = scanSong(fileSystemPath(path));
+    if (!song)
         return std::nullopt;
     QAudioFormat format;
     format.setSampleFormat(QAudioFormat::Float);
     format.setChannelCount(1);
-    format.setSampleRate(timeline->reference.sampleRate);
+    format.setSampleRate(song->sampleRate());
     QAudioDecoder decoder;
     decoder.setAudioFormat(format);
     decoder.setSource(QUrl::fromLocalFile(path));

@@ -1,0 +1,139 @@
+#include "engine/pieceheader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr int tocEntries = 100;
+// Frames, bytes, seek table and quality: all four, so the LAME tag stands where readers look.
+constexpr std::uint32_t allFields = 0x0F;
+constexpr int xingFieldsSize = 4 + 4 + 4 + 4 + tocEntries + 4;
+constexpr int lameTagSize = 36;
+// Where the LAME tag's fields stand in it.
+constexpr int lameDelayAt = 21;
+constexpr int lameMusicLengthAt = 28;
+constexpr int lameMusicCrcAt = 32;
+constexpr int lameTagCrcAt = 34;
+
+void putBigEndian32(std::uint8_t *to, std::uint32_t value)
+{
+    to[0] = std::uint8_t(value >> 24);
+    to[1] = std::uint8_t(value >> 16);
+    to[2] = std::uint8_t(value >> 8);
+    to[3] = std::uint8_t(value);
+}
+
+void putBigEndian16(std::uint8_t *to, std::uint16_t value)
+{
+    to[0] = std::uint8_t(value >> 8);
+    to[1] = std::uint8_t(value);
+}
+
+/// The frame header of the piece's header frame: the song's stream, no CRC, no padding, and the
+/// song's own bit rate where every frame of the piece has it and it holds the header, else the
+/// lowest bit rate that does.
+std::optional<FrameHeader> headerFrameHeader(const SongMap &song, bool constantBitRate, int needed)
+{
+    constexpr std::uint32_t keptBits = 0xFFFE0CCFu; // sync, version, layer, sample rate, channel mode, copyright, original, emphasis
+    constexpr std::uint32_t noCrcBit = 0x00010000u;
+    const std::uint32_t base = (song.reference.word & keptBits) | noCrcBit;
+    if (constantBitRate) {
+        const auto own = frameHeaderFrom(base | (song.reference.word & 0xF000u));
+        if (own && own->length >= needed)
+            return own;
+    }
+    for (std::uint32_t rateIndex = 1; rateIndex < 15; ++rateIndex) {
+        const auto header = frameHeaderFrom(base | rateIndex << 12);
+        if (header && header->length >= needed)
+            return header;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::uint16_t lameCrc(std::uint16_t crc, const std::uint8_t *data, std::size_t size)
+{
+    static const auto table = [] {
+        std::array<std::uint16_t, 256> t{};
+        for (unsigned i = 0; i < 256; ++i) {
+            unsigned value = i;
+            for (int bit = 0; bit < 8; ++bit)
+                value = value & 1 ? (value >> 1) ^ 0xA001u : value >> 1;
+            t[i] = std::uint16_t(value);
+        }
+        return t;
+    }();
+    for (std::size_t i = 0; i < size; ++i)
+        crc = std::uint16_t((crc >> 8) ^ table[(crc ^ data[i]) & 0xFF]);
+    return crc;
+}
+
+std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement &piece)
+{
+    if (song.reference.layer != 3 || piece.frameCount() <= 0)
+        return {};
+    const int xingAt = 4 + song.reference.sideInfoSize();
+    const int lameAt = xingAt + xingFieldsSize;
+    const auto header = headerFrameHeader(song, song.constantBitRate, lameAt + lameTagSize);
+    if (!header)
+        return {};
+
+    std::vector<std::uint8_t> frame(std::size_t(header->length), 0);
+    std::uint8_t *bytes = frame.data();
+    putBigEndian32(bytes, header->word);
+    std::memcpy(bytes + xingAt, song.constantBitRate ? "Info" : "Xing", 4);
+    putBigEndian32(bytes + xingAt + 4, allFields);
+
+    // The piece's frames lie one after the other behind this one, whatever junk lay between them
+    // in the song.
+    std::vector<std::int64_t> offsets;
+    offsets.reserve(std::size_t(piece.frameCount()) + 1);
+    std::int64_t at = header->length;
+    for (std::int64_t i = piece.firstFrame; i < piece.endFrame; ++i) {
+        offsets.push_back(at);
+        at += song.frames[std::size_t(i)].length;
+    }
+    const std::int64_t total = at;
+    putBigEndian32(bytes + xingAt + 8, std::uint32_t(piece.frameCount()));
+    putBigEndian32(bytes + xingAt + 12, std::uint32_t(total));
+    // Entry i: where, in 256ths of the piece, the frame playing at i % of its time begins.
+    std::uint8_t *toc = bytes + xingAt + 16;
+    for (int i = 0; i < tocEntries; ++i) {
+        const std::int64_t position = offsets[std::size_t(piece.frameCount() * i / tocEntries)];
+        toc[i] = std::uint8_t(std::min<std::int64_t>(255, 256 * position / total));
+    }
+
+    // The encoder's own settings stay as the song's tag gave them; what describes the song's
+    // sound as a whole (its replay gain) does not describe the piece and is left unset.
+    std::uint8_t *lame = bytes + lameAt;
+    const std::vector<std::uint8_t> *own = song.encoderFrame && !song.encoderFrame->lameTag.empty()
+        ? &song.encoderFrame->lameTag : nullptr;
+    if (own) {
+        std::memcpy(lame, own->data(), lameTagSize);
+        std::fill(lame + 11, lame + 19, std::uint8_t(0));
+    } else {
+        // The mark that decoders look for before they trust the delay and padding.
+        std::memcpy(lame, "LAME3.100", 9);
+        if (song.constantBitRate)
+            lame[20] = std::uint8_t(std::min(255, song.reference.bitRate / 1000));
+    }
+    lame[lameDelayAt] = std::uint8_t(piece.delay >> 4);
+    lame[lameDelayAt + 1] = std::uint8_t((piece.delay & 0x0F) << 4 | (piece.padding >> 8 & 0x0F));
+    lame[lameDelayAt + 2] = std::uint8_t(piece.padding);
+    putBigEndian32(lame + lameMusicLengthAt, std::uint32_t(total));
+    putBigEndian16(lame + lameMusicCrcAt, 0);
+    putBigEndian16(lame + lameTagCrcAt, 0);
+    return frame;
+}
+
+void sealPieceHeader(std::vector<std::uint8_t> &frame, std::uint16_t musicCrc)
+{
+    const auto header = frameHeaderFrom(bigEndian32(frame.data()));
+    const int lameAt = 4 + header->sideInfoSize() + xingFieldsSize;
+    putBigEndian16(frame.data() + lameAt + lameMusicCrcAt, musicCrc);
+    // The tag's own CRC covers every byte of the frame in front of it.
+    putBigEndian16(frame.data() + lameAt + lameTagCrcAt, lameCrc(0, frame.data(), std::size_t(lameAt + lameTagCrcAt)));
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "engine/mpegframe.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+/// The frame in front of a song's audio frames that describes the song (Xing, Info or VBRI),
+/// with the LAME tag behind a Xing or Info header when it has one.
+struct EncoderFrame
+{
+    std::string tag;                        ///< "Xing", "Info" (a constant bit rate's) or "VBRI"
+    std::int64_t offset = 0;                ///< where the frame begins in the file
+    int length = 0;                         ///< bytes of the frame
+    std::optional<std::uint32_t> frames;    ///< audio frames of the song, when given
+    std::optional<std::uint32_t> bytes;     ///< bytes from this frame on, when given
+    /// The 36 bytes of the LAME tag, when the frame has one: encoder, settings, delay and padding.
+    std::vector<std::uint8_t> lameTag;
+    std::optional<int> delay;               ///< encoder delay in samples, from the LAME tag
+    std::optional<int> padding;             ///< samples of padding behind the sound, from the LAME tag
+};
+
+/// One audio frame of a song.
+struct SongFrame
+{
+    std::int64_t offset = 0;        ///< where it begins in the file
+    std::uint16_t length = 0;       ///< bytes, header included
+    std::uint16_t reservoir = 0;    ///< bytes of its audio data in the frames before it (main_data_begin)
+};
+
+/// Where each MPEG audio frame of a song lies in its file and which samples it holds, read from
+/// the frame headers and side information: nothing is decoded.
+///
+/// Samples are counted as a decoder puts them out, frame after frame from the first audio frame:
+/// frame i holds samples [i × samplesPerFrame, (i + 1) × samplesPerFrame). The song's sound, as a
+/// gapless player plays it, is [firstSample(), endSample()) of them.
+struct SongMap
+{
+    /// The first audio frame's header: every frame of the stream has its version, layer and
+    /// sample rate.
+    FrameHeader reference;
+    int samplesPerFrame = 0;
+    /// Every audio frame in order. A leading ID3v2 tag, the encoder's frame, junk between frames
+    /// and ID3v1, APE or Lyrics3 tags behind the audio lie in none of them.
+    std::vector<SongFrame> frames;
+    /// Every audio frame has the same bit rate.
+    bool constantBitRate = false;
+    std::optional<EncoderFrame> encoderFrame;
+    /// Bytes of the ID3v2 tag in front of everything, 0 without one.
+    std::int64_t leadingTag = 0;
+
+    std::int64_t frameCount() const { return std::int64_t(frames.size()); }
+    int sampleRate() const { return reference.sampleRate; }
+    /// Samples a decoder drops at the start: the encoder's delay and, for layer 3, the decoder's
+    /// own 529. Without a LAME tag, a layer 3 song is taken to have LAME's usual delay of 576.
+    std::int64_t firstSample() const;
+    /// One past the song's last sample: the end of the last frame less the encoder's padding.
+    std::int64_t endSample() const;
+    /// Seconds of sound from firstSample() to endSample().
+    double duration() const;
+    /// The sample the song's time \a seconds falls on, counted as frames hold them.
+    std::int64_t sampleAt(double seconds) const;
+    /// Bytes from the first audio frame's start to the last one's end, junk between them included.
+    std::int64_t audioBytes() const;
+};
+
+/// The decoder's own delay of a layer 3 stream, in samples: gapless players drop it together
+/// with the encoder's delay.
+constexpr int decoderDelay = 529;
+/// The encoder delay of a layer 3 song that does not say its own.
+constexpr int usualEncoderDelay = 576;
+
+/// Bytes taken by the ID3v2 tag that \a head (its first \a size bytes) starts with, header and
+/// footer included; 0 when there is no well-formed tag header.
+std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size);
+
+/// Reads the map of the MPEG audio file at \a path; empty when the file cannot be read or holds
+/// no run of MPEG audio frames.
+std::optional<SongMap> scanSong(const std::filesystem::path &path);
