@@ -2,11 +2,9 @@
 // bytes and, where they are installed, other command-line cutters cutting the same stretch.
 // Figures only: nothing here passes or fails on timing.
 
-#include "core/cutrules.h"
-#include "core/frametimeline.h"
-#include "core/keptpiece.h"
 #include "core/numbertext.h"
-#include "core/splitplan.h"
+#include "core/pathrules.h"
+#include "engine/placement.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,24 +60,14 @@ bool makeSong(const QDir &dir, const QString &song)
     return out.flush();
 }
 
-/// The bytes the cut keeps for marks \a start and \a end, by the same rules as the program.
-std::optional<KeptPiece> keptBytes(const QString &song, double start, double end)
+/// The song's bytes the cut copies for marks \a start and \a end, placed as the program places them.
+std::optional<ByteRange> keptBytes(const SongMap &song, double start, double end)
 {
-    const auto timeline = scanFrameTimeline(song);
-    QFile file(song);
-    if (!timeline || !file.open(QIODevice::ReadOnly))
+    const auto placed = placePiece(song, start, end);
+    if (!std::holds_alternative<Placement>(placed))
         return std::nullopt;
-    const qint64 tag = id3v2TagSize(file.read(10));
-    const double fileKB = roundedKB(file.size());
-    const auto startKB = positionToKB(generalText(start), timeline->duration(), fileKB, tag / 1024.0);
-    const auto endKB = positionToKB(generalText(end), timeline->duration(), fileKB, tag / 1024.0);
-    if (!startKB || !endKB)
-        return std::nullopt;
-    SizeBoxes boxes{sizeBoxText(generalText(*startKB)), sizeBoxText(generalText(*endKB - *startKB)), QStringLiteral("0")};
-    const SplitPlan plan = planPieces(boxes, qint32(file.size()));
-    if (!plan.ok)
-        return std::nullopt;
-    return keptFromPlan(plan.pieceSizes, false, &*timeline);
+    const std::vector<ByteRange> ranges = frameRanges(song, std::get<Placement>(placed));
+    return ByteRange{ranges.front().offset, ranges.back().offset + ranges.back().length - ranges.front().offset};
 }
 
 /// Median wall-clock milliseconds of \a runs runs of the whole process, after one untimed run.
@@ -116,11 +104,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "needs the built program beside this benchmark, sox and lame\n");
         return 1;
     }
-    const auto timeline = scanFrameTimeline(song);
-    const double middle = timeline ? std::floor(timeline->duration() / 2) : 0.0;
+    const auto map = scanSong(fileSystemPath(song));
+    const double middle = map ? std::floor(map->duration() / 2) : 0.0;
     const double start = middle - pieceSeconds / 2;
     const double end = middle + pieceSeconds / 2;
-    const auto kept = keptBytes(song, start, end);
+    const auto kept = map ? keptBytes(*map, start, end) : std::nullopt;
     if (!kept) {
         std::fprintf(stderr, "cannot work out the kept bytes\n");
         return 1;

@@ -2,11 +2,10 @@
 // a song handed to the window or dropped on it.
 
 #include "app/desktopapp.h"
-#include "core/cutrules.h"
-#include "core/frametimeline.h"
-#include "core/numbertext.h"
-#include "core/splitplan.h"
+#include "core/pathrules.h"
+#include "engine/songmap.h"
 #include "harness.h"
+#include "piecereading.h"
 #include "sessionrig.h"
 #include "tonecheck.h"
 
@@ -61,7 +60,7 @@ private slots:
     }
     void cleanup() { dir.reset(); }
 
-    void aConstantBitRateCutFollowsTheRulesWithTheFramesLength()
+    void aConstantBitRateCutPlaysFromMarkToMark()
     {
         const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
         const QByteArray bytes = readAll(song);
@@ -71,18 +70,12 @@ private slots:
         QCOMPARE(run.out, piece + u'\n');
         QVERIFY(run.err.isEmpty());
 
-        // The same numbers worked out here from the rules, with the frames' length.
-        const auto timeline = scanFrameTimeline(song);
-        QVERIFY(timeline && timeline->constantBitRate);
-        const qint64 tag = id3v2TagSize(bytes.left(10));
-        const double fileKB = roundedKB(bytes.size());
-        const double startKB = *positionToKB(QStringLiteral("3.5"), timeline->duration(), fileKB, tag / 1024.0);
-        const double endKB = *positionToKB(QStringLiteral("7.25"), timeline->duration(), fileKB, tag / 1024.0);
-        SizeBoxes boxes{sizeBoxText(generalText(startKB)), sizeBoxText(generalText(endKB - startKB)), QStringLiteral("0")};
-        const SplitPlan plan = planPieces(boxes, qint32(bytes.size()));
-        QVERIFY(plan.ok);
-        const KeptPiece kept = keptFromPlan(plan.pieceSizes, false, &*timeline);
-        QCOMPARE(readAll(piece), bytes.mid(kept.offset, kept.length));
+        const auto map = scanSong(fileSystemPath(song));
+        QVERIFY(map && map->constantBitRate);
+        const PieceReading reading = readPiece(piece, song);
+        QCOMPARE(reading.headerTag, QByteArray("Info"));
+        QCOMPARE(reading.firstSample, map->sampleAt(3.5));
+        QCOMPARE(reading.endSample, map->sampleAt(7.25));
         QCOMPARE(readAll(song), bytes);
     }
 
@@ -110,7 +103,9 @@ private slots:
         const QString song = QStringLiteral("SONG");
         QTest::newRow("missing file") << QStringList{"--cut", "1", "2", "DIR/missing.mp3"} << 1 << "无法读取文件";
         QTest::newRow("no frames") << QStringList{"--cut", "1", "2", "NOISE"} << 1 << "找不到MP3音频";
-        QTest::newRow("end not after start") << QStringList{"--cut", "3", "3", song} << 2 << "终点必须在起点之后";
+        QTest::newRow("end before start") << QStringList{"--cut", "3", "2", song} << 2 << "终点不能在起点之前";
+        QTest::newRow("end on the start") << QStringList{"--cut", "3", "3", song} << 2 << "起点和终点相隔不到一帧";
+        QTest::newRow("end within a frame") << QStringList{"--cut", "3", "3.01", song} << 2 << "起点和终点相隔不到一帧";
         QTest::newRow("past the end") << QStringList{"--cut", "1", "99", song} << 1 << "超出了歌曲的长度";
         QTest::newRow("not a time") << QStringList{"--cut", "1:2", "5", song} << 2 << "无法识别的时间";
         QTest::newRow("too few arguments") << QStringList{"--cut", "1", song} << 2 << "三个参数";

@@ -2,8 +2,9 @@
 // marked where the player stands, cut, and its piece played in step three. Only the dialogs
 // are fakes.
 
-#include "core/frametimeline.h"
-#include "core/mp3frames.h"
+#include "core/pathrules.h"
+#include "engine/songmap.h"
+#include "piecereading.h"
 #include "harness.h"
 #include "watchdog.h"
 
@@ -27,13 +28,6 @@ namespace {
 constexpr int waitLimit = 8000;
 constexpr auto caseLimit = std::chrono::seconds(45);
 const QString fixtures = QStringLiteral(FIXTURE_DIR "/");
-
-/// Where the time \a seconds of a \a duration second track lies when the audio bytes behind
-/// the leading tag are spread evenly over it.
-double byteAt(double seconds, double duration, qint64 fileLength, qint64 audioStart)
-{
-    return audioStart + seconds / duration * double(fileLength - audioStart);
-}
 
 QStringList sorted(QStringList names)
 {
@@ -146,44 +140,21 @@ private slots:
         markAndCut(startAt, endAt);
         if (QTest::currentTestFailed())
             return;
-        const double durationAtStart = m_durationAtStart;
         const double start = state.startPos.toDouble();
         const double end = state.endPos.toDouble();
 
-        // The piece is the source's bytes from the start mark's place to the end mark's place.
-        // Each place may be off by the rounding of the sizes to tenths and hundredths of KB.
-        const QByteArray kept = readAll(piece);
-        QVERIFY(!kept.isEmpty());
-        const auto place = [&](double seconds, double duration) {
-            return byteAt(seconds, duration, original.size(), state.audioStart);
-        };
-        const qint64 from = (kind & Variable) ? -1 : original.indexOf(kept, qMax<qint64>(0, qint64(place(start, durationAtStart)) - 64));
-        QVERIFY2(from >= 0 || (kind & Variable), "the piece is no run of the source's bytes");
-        const qint64 to = from + kept.size();
-        const double wantFrom = place(start, state.duration);
-        const double wantTo = place(end, state.duration);
-        const QString where = QStringLiteral("piece %1..%2, marks %3..%4 s of %5 s (%6 s at the start) want %7..%8")
-                                  .arg(from).arg(to).arg(start).arg(end).arg(state.duration).arg(durationAtStart)
-                                  .arg(wantFrom, 0, 'f', 1).arg(wantTo, 0, 'f', 1);
-        if (kind & Variable) {
-            // The piece is a header frame of its own, then the frames that hold the marks.
-            const FrameTimeline *timeline = h->session->timeline();
-            QVERIFY(timeline && !timeline->constantBitRate);
-            const auto header = frameHeaderAt(kept, 0);
-            QVERIFY(header);
-            QVERIFY(kept.mid(0, header->length).contains("Xing"));
-            const qint64 wantFirst = timeline->frameOffsets[timeline->frameAt(start)];
-            const qint64 wantEnd = timeline->frameOffsets[timeline->frameAt(end) + 1];
-            QCOMPARE(kept.mid(header->length), original.mid(wantFirst, wantEnd - wantFirst));
-        } else if (durationAtStart == state.duration) {
-            // The piece begins at the song's first frame from the start mark's place on.
-            const auto frame = frameHeaderAt(original, from);
-            QVERIFY2(frame, qPrintable(where));
-            QVERIFY2(from - wantFrom >= -64 && from - wantFrom <= frame->length + 64, qPrintable(where));
-            QVERIFY2(qAbs(to - wantTo) <= 128, qPrintable(where));
-        } else {
-            qWarning("the player's length changed between the marks: %s", qPrintable(where));
-        }
+        // The piece is a header frame of its own, then a run of the song's frames, which by the
+        // header's delay and padding plays from the start mark's sample to the end mark's.
+        const auto map = scanSong(fileSystemPath(source));
+        QVERIFY(map);
+        QCOMPARE(map->constantBitRate, (kind & Variable) == 0);
+        const PieceReading reading = readPiece(piece, source);
+        const QString where = QStringLiteral("piece of frames from byte %1 plays samples %2..%3; marks %4..%5 s are %6..%7")
+                                  .arg(reading.from).arg(reading.firstSample).arg(reading.endSample).arg(start).arg(end)
+                                  .arg(map->sampleAt(start)).arg(map->sampleAt(end));
+        QVERIFY2(reading.from >= 0, qPrintable(where));
+        QCOMPARE(reading.headerTag, QByteArray((kind & Variable) ? "Xing" : "Info"));
+        QVERIFY2(reading.firstSample == map->sampleAt(start) && reading.endSample == map->sampleAt(end), qPrintable(where));
 
         QCOMPARE(readAll(source), original);
         QCOMPARE(filesIn(dir->path()), sorted({fixture, QFileInfo(piece).fileName()}));
@@ -215,12 +186,8 @@ private slots:
         qInfo("%s; the piece lasts %.3f s to the player, which is at %.3f s%s", qPrintable(where), pieceSeconds,
               listening->position().value_or(-1), settled ? "" : " and stuck there");
         QVERIFY(played());
-        // The piece lasts as long as the marks are apart: for a song of one bit rate because bytes
-        // are spread evenly over its time, for others because the piece says its own length.
-        const FrameTimeline *timeline = h->session->timeline();
-        const double frameSeconds = timeline ? timeline->frameTime(1) : 0.0;
-        const double tolerance = (kind & Variable) ? 2 * frameSeconds + 0.03 : 0.15;
-        QVERIFY2(qAbs(pieceSeconds - (end - start)) < tolerance, qPrintable(QString::number(pieceSeconds)));
+        // The piece lasts as long as the marks are apart: it says its own length.
+        QVERIFY2(qAbs(pieceSeconds - (end - start)) < 0.01, qPrintable(QString::number(pieceSeconds)));
     }
 
     void filesWithoutFramesAreRefusedWhenChosen_data()
@@ -337,7 +304,6 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(qAbs(player->position().value_or(-1) - startAt) < 0.001, waitLimit);
         h->click(QStringLiteral("cmdQ"));
         QVERIFY2(h->prompts.told.isEmpty(), qPrintable(h->prompts.told.value(0).text));
-        m_durationAtStart = h->session->state().duration;
 
         QTest::mouseClick(bar->findChild<QToolButton *>(QStringLiteral("play")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(player->position().value_or(0) >= endAt, waitLimit);
@@ -351,7 +317,6 @@ private:
     std::unique_ptr<Watchdog> watchdog;
     std::unique_ptr<Harness> h;
     std::unique_ptr<QTemporaryDir> dir;
-    double m_durationAtStart = 0.0;
 };
 
 QTEST_MAIN(TestRealFiles)

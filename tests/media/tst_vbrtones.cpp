@@ -1,7 +1,8 @@
-// Pieces made of a song's frames, with the Xing frame written for them, as players hear them:
-// where their sound comes from in the song, how long they decode, how long the player says they are.
+// Songs and the pieces cut from them as the program's own player stack hears them: the tones
+// where they belong, the piece's samples those of the song between the marks, and the piece's
+// length as the player says it.
 
-#include "core/frametimeline.h"
+#include "sessionrig.h"
 #include "tonecheck.h"
 
 #include <QAudioOutput>
@@ -13,10 +14,6 @@
 
 namespace {
 
-constexpr double frameSeconds = 1152.0 / 44100.0;
-// lame's encoder delay and the decoder's: a piece carries no LAME tag that would have the
-// decoder trim them, so its sound comes this much before its frames' times.
-constexpr double pieceDelay = (576.0 + 529.0) / 44100.0;
 // Under half a frame: a piece a frame off shows.
 constexpr double spanTolerance = 0.012;
 
@@ -35,24 +32,16 @@ private slots:
     void initTestCase();
     void everySecondHoldsItsTone_data();
     void everySecondHoldsItsTone();
-    void pieceSoundsFromItsFrames_data();
-    void pieceSoundsFromItsFrames();
-    void playerTakesThePiecesLengthFromItsXingFrame_data();
-    void playerTakesThePiecesLengthFromItsXingFrame();
+    void pieceHoldsTheSongsSamplesBetweenTheMarks_data();
+    void pieceHoldsTheSongsSamplesBetweenTheMarks();
+    void playerTakesThePiecesLengthFromItsHeaderFrame_data();
+    void playerTakesThePiecesLengthFromItsHeaderFrame();
 
 private:
     void songs();
     void pieces();
-    /// The frames of the row's song that hold the sound from its "from" to its "to", behind the
-    /// Xing frame written for them, in a new file; an empty path when it cannot be made.
-    struct Piece
-    {
-        QString path;
-        FrameTimeline timeline;
-        qsizetype first = 0;
-        qsizetype end = 0;
-    };
-    Piece pieceOfThisRow();
+    /// The piece cut from the row's song from its "from" to its "to"; empty when it cannot be cut.
+    QString pieceOfThisRow();
 
     QTemporaryDir m_dir;
     int m_pieces = 0;
@@ -112,84 +101,67 @@ void TestVbrTones::pieces()
     QTest::newRow("CBR, across the border") << "cbr-tones.mp3" << 6.0 << 11.0;
 }
 
-void TestVbrTones::pieceSoundsFromItsFrames_data()
+void TestVbrTones::pieceHoldsTheSongsSamplesBetweenTheMarks_data()
 {
     pieces();
 }
 
-void TestVbrTones::pieceSoundsFromItsFrames()
-{
-    const Piece piece = pieceOfThisRow();
-    QVERIFY(!piece.path.isEmpty());
-    const FrameTimeline *timeline = &piece.timeline;
-    const qsizetype first = piece.first;
-    const qsizetype end = piece.end;
-
-    int rate = 0;
-    const auto sound = decodeMono(piece.path, &rate);
-    QVERIFY(sound);
-    // Every frame decodes and the Xing frame does not: within a frame, as decoders may trim.
-    const double want = double(end - first) * timeline->samplesPerFrame;
-    QVERIFY2(qAbs(sound->size() - want) <= timeline->samplesPerFrame,
-             qPrintable(QStringLiteral("%1 samples, want %2").arg(sound->size()).arg(want)));
-
-    const auto span = toneSpan(*sound, rate);
-    QVERIFY(span);
-    const double wantFrom = timeline->frameTime(first) - pieceDelay;
-    const double wantTo = timeline->frameTime(end) - pieceDelay;
-    const QString where = QStringLiteral("sound %1..%2 s, frames %3..%4 s")
-                              .arg(span->from, 0, 'f', 3).arg(span->to, 0, 'f', 3)
-                              .arg(wantFrom, 0, 'f', 3).arg(wantTo, 0, 'f', 3);
-    QVERIFY2(qAbs(span->from - wantFrom) < spanTolerance, qPrintable(where));
-    QVERIFY2(qAbs(span->to - wantTo) < spanTolerance, qPrintable(where));
-}
-
-void TestVbrTones::playerTakesThePiecesLengthFromItsXingFrame_data()
-{
-    pieces();
-}
-
-void TestVbrTones::playerTakesThePiecesLengthFromItsXingFrame()
-{
-    const Piece piece = pieceOfThisRow();
-    QVERIFY(!piece.path.isEmpty());
-    const FrameTimeline *timeline = &piece.timeline;
-    const qsizetype first = piece.first;
-    const qsizetype end = piece.end;
-
-    // The player takes the length from the Xing frame's count of frames: a VBR piece's bytes
-    // would tell it nothing.
-    QMediaPlayer player;
-    player.setAudioOutput(new QAudioOutput(&player));
-    player.setSource(QUrl::fromLocalFile(piece.path));
-    QTRY_VERIFY_WITH_TIMEOUT(player.mediaStatus() == QMediaPlayer::LoadedMedia && player.duration() > 0, 10000);
-    const double length = timeline->frameTime(end) - timeline->frameTime(first);
-    QVERIFY2(qAbs(player.duration() / 1000.0 - length) <= 2 * frameSeconds,
-             qPrintable(QStringLiteral("player says %1 s, the frames last %2 s").arg(player.duration() / 1000.0).arg(length)));
-}
-
-TestVbrTones::Piece TestVbrTones::pieceOfThisRow()
+void TestVbrTones::pieceHoldsTheSongsSamplesBetweenTheMarks()
 {
     QFETCH(QString, song);
     QFETCH(double, from);
     QFETCH(double, to);
-    Piece piece;
-    const auto timeline = scanFrameTimeline(fixture(song));
-    if (!timeline)
-        return piece;
-    piece.timeline = *timeline;
-    piece.first = timeline->frameAt(from);
-    piece.end = std::min(timeline->frameAt(to) + 1, timeline->frameCount());
+    const QString piece = pieceOfThisRow();
+    QVERIFY(!piece.isEmpty());
 
-    QFile source(fixture(song));
-    if (!source.open(QIODevice::ReadOnly) || !source.seek(timeline->frameOffsets[piece.first]))
-        return piece;
-    const QByteArray frames = source.read(timeline->frameOffsets[piece.end] - timeline->frameOffsets[piece.first]);
+    int rate = 0;
+    const auto whole = decodeMono(fixture(song), &rate);
+    const auto sound = decodeMono(piece, &rate);
+    QVERIFY(whole && sound);
+    const qsizetype first = qRound(from * rate);
+    const qsizetype end = std::min<qsizetype>(qRound(to * rate), whole->size());
+    QCOMPARE(sound->size(), end - first);
+    float worst = 0;
+    qsizetype worstAt = 0;
+    for (qsizetype i = 0; i < sound->size(); ++i) {
+        const float off = std::abs(sound->at(i) - whole->at(first + i));
+        if (off > worst) {
+            worst = off;
+            worstAt = i;
+        }
+    }
+    QVERIFY2(worst < 1e-4f, qPrintable(QStringLiteral("sample %1 of the piece is %2 off").arg(worstAt).arg(worst)));
+}
+
+void TestVbrTones::playerTakesThePiecesLengthFromItsHeaderFrame_data()
+{
+    pieces();
+}
+
+void TestVbrTones::playerTakesThePiecesLengthFromItsHeaderFrame()
+{
+    QFETCH(double, from);
+    QFETCH(double, to);
+    const QString piece = pieceOfThisRow();
+    QVERIFY(!piece.isEmpty());
+
+    // The player takes the length from the header frame's count of frames, less the delay and
+    // padding its LAME tag says: a VBR piece's bytes would tell it nothing.
+    QMediaPlayer player;
+    player.setAudioOutput(new QAudioOutput(&player));
+    player.setSource(QUrl::fromLocalFile(piece));
+    QTRY_VERIFY_WITH_TIMEOUT(player.mediaStatus() == QMediaPlayer::LoadedMedia && player.duration() > 0, 10000);
+    QVERIFY2(qAbs(player.duration() / 1000.0 - (to - from)) <= 0.002,
+             qPrintable(QStringLiteral("player says %1 s, the marks are %2 s apart").arg(player.duration() / 1000.0).arg(to - from)));
+}
+
+QString TestVbrTones::pieceOfThisRow()
+{
+    QFETCH(QString, song);
+    QFETCH(double, from);
+    QFETCH(double, to);
     const QString path = m_dir.filePath(QStringLiteral("piece-%1.mp3").arg(++m_pieces));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(xingFrameFor(*timeline, piece.first, piece.end) + frames) > 0)
-        piece.path = path;
-    return piece;
+    return cutAsTheCommandLineDoes(fixture(song), from, to, path) ? path : QString();
 }
 
 QTEST_MAIN(TestVbrTones)

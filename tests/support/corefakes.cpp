@@ -141,6 +141,13 @@ int rateIndex(int kbps)
     return 9;
 }
 
+/// A byte for offset \a i: a few dozen of them in a row say where in the song they stand, and
+/// none of them can start a frame header.
+char fillByte(qint64 i)
+{
+    return char((quint32(i) * 2654435761u >> 25) & 0x7F);
+}
+
 /// Appends a frame at \a kbps whose bytes after the header tell their offsets apart.
 void appendFrame(QByteArray &song, int kbps)
 {
@@ -152,7 +159,7 @@ void appendFrame(QByteArray &song, int kbps)
     song += char(rateIndex(kbps) << 4 | 1 << 2);
     song += char(0x44);
     for (qint64 i = at + 4; i < at + length; ++i)
-        song += char((i * 7 + i / 251) & 0x7F);
+        song += fillByte(i);
 }
 
 } // namespace
@@ -165,7 +172,7 @@ QByteArray writeCbrSong(const QString &path, qint64 size, int kbps)
     while (song.size() + length <= size)
         appendFrame(song, kbps);
     for (qint64 i = song.size(); i < size; ++i)
-        song += char((i * 7 + i / 251) & 0x7F);
+        song += fillByte(i);
     return writeFile(path, song) ? song : QByteArray();
 }
 

@@ -1,5 +1,7 @@
 #include "sessionrig.h"
 
+#include "platform/qtfilesystem.h"
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -43,4 +45,18 @@ bool SessionRig::waitForCut()
         return false;
     QSignalSpy ended(&session, &CutSession::cutEnded);
     return ended.wait(30000) && ended.at(0).at(0).toBool();
+}
+
+bool cutAsTheCommandLineDoes(const QString &song, double startSeconds, double endSeconds, const QString &piece)
+{
+    QtFileSystem files;
+    FakePrompts prompts;
+    CutSession session(files, prompts, nullptr, nullptr);
+    session.setPieceName(piece);
+    if (!session.openSourceNow(song))
+        return false;
+    QSignalSpy ended(&session, &CutSession::cutEnded);
+    session.markStartAt(startSeconds);
+    session.markEndAndCutAt(endSeconds);
+    return session.cutRunning() && ended.wait(30000) && ended.at(0).at(0).toBool();
 }

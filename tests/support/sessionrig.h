@@ -30,3 +30,7 @@ struct SessionRig
 
 /// Waits until \a session has taken or refused the song it is opening; true when taken.
 bool waitForOpening(CutSession &session);
+
+/// Cuts \a song from \a startSeconds to \a endSeconds into \a piece as the command line does:
+/// through a session with no players, on the real file system. True when the piece was written.
+bool cutAsTheCommandLineDoes(const QString &song, double startSeconds, double endSeconds, const QString &piece);

@@ -1,0 +1,31 @@
+#include "piecereading.h"
+
+#include "core/pathrules.h"
+#include "corefakes.h"
+#include "engine/songmap.h"
+
+#include <algorithm>
+
+PieceReading readPiece(const QString &piecePath, const QString &songPath)
+{
+    PieceReading reading;
+    const auto piece = scanSong(fileSystemPath(piecePath));
+    const auto song = scanSong(fileSystemPath(songPath));
+    if (!piece || !song || !piece->encoderFrame || !piece->encoderFrame->delay)
+        return reading;
+    const QByteArray frames = readAll(piecePath).mid(piece->frames.front().offset);
+    const QByteArray songBytes = readAll(songPath);
+    const auto first = std::find_if(song->frames.begin(), song->frames.end(), [&](const SongFrame &frame) {
+        return songBytes.mid(frame.offset, frames.size()) == frames;
+    });
+    if (first == song->frames.end())
+        return reading;
+    const qint64 index = first - song->frames.begin();
+    const qint64 spf = song->samplesPerFrame;
+    reading.from = first->offset;
+    reading.length = frames.size();
+    reading.firstSample = index * spf + *piece->encoderFrame->delay + decoderDelay;
+    reading.endSample = (index + piece->frameCount()) * spf - *piece->encoderFrame->padding + decoderDelay;
+    reading.headerTag = QByteArray::fromStdString(piece->encoderFrame->tag);
+    return reading;
+}
