@@ -1,0 +1,152 @@
+#include "engine/songtags.h"
+
+#include <apetag.h>
+#include <attachedpictureframe.h>
+#include <commentsframe.h>
+#include <id3v1tag.h>
+#include <id3v2framefactory.h>
+#include <id3v2tag.h>
+#include <mpegfile.h>
+#include <tbytevectorstream.h>
+#include <tfilestream.h>
+#include <textidentificationframe.h>
+#include <tpropertymap.h>
+#include <unsynchronizedlyricsframe.h>
+#include <urllinkframe.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+
+using namespace TagLib;
+
+namespace {
+
+// APEv2 pictures are named after ID3v2's picture types, in the same order.
+constexpr std::array apePictureNames = {"COVER ART (OTHER)", "COVER ART (PNG ICON)", "COVER ART (ICON)",
+    "COVER ART (FRONT)", "COVER ART (BACK)", "COVER ART (LEAFLET)", "COVER ART (MEDIA)",
+    "COVER ART (LEAD ARTIST)", "COVER ART (ARTIST)", "COVER ART (CONDUCTOR)", "COVER ART (BAND)",
+    "COVER ART (COMPOSER)", "COVER ART (LYRICIST)", "COVER ART (RECORDING LOCATION)",
+    "COVER ART (DURING RECORDING)", "COVER ART (DURING PERFORMANCE)", "COVER ART (VIDEO CAPTURE)",
+    "COVER ART (FISH)", "COVER ART (ILLUSTRATION)", "COVER ART (BAND LOGOTYPE)",
+    "COVER ART (PUBLISHER LOGOTYPE)"};
+
+struct ImageKind
+{
+    const char *signature;
+    const char *mimeType;
+};
+// APEv2 pictures carry no MIME type; the image's first bytes tell the common ones.
+constexpr std::array imageKinds = {ImageKind{"\xFF\xD8\xFF", "image/jpeg"}, ImageKind{"\x89PNG", "image/png"},
+    ImageKind{"GIF8", "image/gif"}, ImageKind{"BM", "image/bmp"}};
+
+// Text frames that ID3v2.3 lacks and TagLib leaves out of a 2.3 tag, with the user text names
+// TagLib reads them back by.
+constexpr std::array<std::pair<const char *, const char *>, 4> framesOnlyIn24 = {
+    {{"TDRL", "RELEASEDATE"}, {"TDTG", "TAGGINGDATE"}, {"TMOO", "MOOD"}, {"TSST", "DISCSUBTITLE"}}};
+
+// Only frames that say what the song is go along: the rest may tell of its bytes, times or plays.
+bool carriedByPiece(const ID3v2::Frame &frame)
+{
+    if (frame.frameID() == "TLEN") // each piece gets its own
+        return false;
+    if (const auto *comment = dynamic_cast<const ID3v2::CommentsFrame *>(&frame))
+        return !comment->description().upper().startsWith("ITUN"); // iTunes' gapless and loudness figures of the whole song
+    return dynamic_cast<const ID3v2::TextIdentificationFrame *>(&frame)
+        || dynamic_cast<const ID3v2::UrlLinkFrame *>(&frame)
+        || dynamic_cast<const ID3v2::UnsynchronizedLyricsFrame *>(&frame)
+        || dynamic_cast<const ID3v2::AttachedPictureFrame *>(&frame);
+}
+
+/// Leaves in \a tag what a piece carries, in frames that ID3v2.3 has.
+void trimForPieces(ID3v2::Tag &tag)
+{
+    // A plain copy: a copy of TagLib's list would share its ownership of the frames.
+    const std::vector<ID3v2::Frame *> frames(tag.frameList().begin(), tag.frameList().end());
+    for (ID3v2::Frame *frame : frames) {
+        const auto onlyIn24 = std::find_if(framesOnlyIn24.begin(), framesOnlyIn24.end(),
+                                           [&](const auto &ids) { return frame->frameID() == ids.first; });
+        if (onlyIn24 == framesOnlyIn24.end()) {
+            if (!carriedByPiece(*frame))
+                tag.removeFrame(frame);
+            continue;
+        }
+        if (const auto *text = dynamic_cast<const ID3v2::TextIdentificationFrame *>(frame))
+            tag.addFrame(new ID3v2::UserTextIdentificationFrame(onlyIn24->second, text->fieldList(), String::UTF16));
+        tag.removeFrame(frame);
+    }
+}
+
+std::unique_ptr<ID3v2::AttachedPictureFrame> pictureFrom(const String &key, const APE::Item &item)
+{
+    const String name = key.upper();
+    if (item.type() != APE::Item::Binary || !name.startsWith("COVER ART"))
+        return nullptr;
+    const auto type = std::find_if(apePictureNames.begin(), apePictureNames.end(),
+                                   [&](const char *pictureName) { return name == pictureName; });
+    // The item's value is a file name, a zero byte, and the image.
+    const ByteVector value = item.binaryData();
+    const int nameEnd = value.find(ByteVector(1, '\0'));
+    const ByteVector image = nameEnd < 0 ? value : value.mid(static_cast<unsigned>(nameEnd) + 1);
+
+    auto picture = std::make_unique<ID3v2::AttachedPictureFrame>();
+    picture->setTextEncoding(String::UTF16);
+    picture->setType(type == apePictureNames.end()
+                         ? ID3v2::AttachedPictureFrame::Other
+                         : static_cast<ID3v2::AttachedPictureFrame::Type>(type - apePictureNames.begin()));
+    if (nameEnd > 0)
+        picture->setDescription(String(value.mid(0, static_cast<unsigned>(nameEnd)), String::UTF8));
+    for (const ImageKind &kind : imageKinds)
+        if (image.startsWith(kind.signature))
+            picture->setMimeType(kind.mimeType);
+    picture->setPicture(image);
+    return picture;
+}
+
+} // namespace
+
+SongTags SongTags::read(const std::filesystem::path &song)
+{
+    SongTags tags;
+    FileStream stream(song.c_str(), true);
+    MPEG::File file(&stream, ID3v2::FrameFactory::instance(), false);
+    if (!file.isValid())
+        return tags;
+    ID3v2::Tag rebuilt;
+    ID3v2::Tag *kept = &rebuilt;
+    if (file.hasID3v2Tag() && !file.ID3v2Tag()->frameList().isEmpty()) {
+        kept = file.ID3v2Tag();
+    } else if (file.hasAPETag()) {
+        // The other kinds become ID3v2 frames, so that a piece carries one kind of tag whatever the song had.
+        const APE::Tag &ape = *file.APETag();
+        rebuilt.setProperties(ape.properties());
+        for (const auto &[key, item] : ape.itemListMap())
+            if (auto picture = pictureFrom(key, item))
+                rebuilt.addFrame(picture.release());
+    } else if (file.hasID3v1Tag()) {
+        rebuilt.setProperties(file.ID3v1Tag()->properties());
+    }
+    trimForPieces(*kept);
+    if (!kept->frameList().isEmpty()) {
+        const ByteVector rendered = kept->render(ID3v2::v4);
+        tags.m_tag.assign(rendered.begin(), rendered.end());
+    }
+    return tags;
+}
+
+std::vector<std::uint8_t> SongTags::renderForPiece(std::int64_t lengthMs) const
+{
+    if (m_tag.empty())
+        return {};
+    ByteVectorStream stream(ByteVector(reinterpret_cast<const char *>(m_tag.data()), static_cast<unsigned>(m_tag.size())));
+    MPEG::File parsed(&stream, ID3v2::FrameFactory::instance(), false);
+    ID3v2::Tag &tag = *parsed.ID3v2Tag(true);
+    auto length = std::make_unique<ID3v2::TextIdentificationFrame>("TLEN", String::Latin1);
+    length->setText(String(std::to_string(lengthMs)));
+    tag.addFrame(length.release());
+    // Phones and older players read ID3v2.3 more widely than 2.4.
+    const ByteVector rendered = tag.render(ID3v2::v3);
+    return std::vector<std::uint8_t>(rendered.begin(), rendered.end());
+}

@@ -1,0 +1,138 @@
+// A piece carries its song's tags, and none of the frames that tell of the song's own bytes or times.
+
+#include "engine/songtags.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <apetag.h>
+#include <attachedpictureframe.h>
+#include <id3v1tag.h>
+#include <id3v2framefactory.h>
+#include <id3v2tag.h>
+#include <mpegfile.h>
+#include <tpropertymap.h>
+
+#include <memory>
+
+using namespace TagLib;
+
+namespace {
+
+const QString untagged = QStringLiteral(FIXTURE_DIR "/tone6-cbr128.mp3");
+const ByteVector cover("\x89PNG\r\n\x1A\n and the rest of a picture", 32);
+const String coverName("封面.png", String::UTF8);
+
+PropertyMap fieldsOf(const QString &fields)
+{
+    PropertyMap map;
+    for (const QString &field : fields.split(';', Qt::SkipEmptyParts))
+        map[String(field.section('=', 0, 0).toStdString(), String::UTF8)].append(String(field.section('=', 1).toStdString(), String::UTF8));
+    return map;
+}
+
+// The untagged song copied to \a path with \a fields in a tag of \a kind, and a front cover where that
+// tag holds pictures and fields; an ID3v2 tag also gets every kind of frame that a piece must not carry.
+void tagSong(const QString &path, const QString &kind, const QString &fields)
+{
+    QVERIFY(QFile::copy(untagged, path));
+    MPEG::File song(QFile::encodeName(path).constData());
+    if (kind == "APEv2") {
+        song.APETag(true)->setProperties(fieldsOf(fields));
+        song.APETag()->setData("Cover Art (Front)", coverName.data(String::UTF8) + ByteVector(1, '\0') + cover);
+    } else if (kind == "ID3v2") {
+        ID3v2::Tag &tag = *song.ID3v2Tag(true);
+        tag.setProperties(fieldsOf(fields + ";COMMENT:iTunSMPB= 00000000 00000210 000003C0 0000000000040EC0"));
+        if (!fields.isEmpty()) {
+            auto *picture = new ID3v2::AttachedPictureFrame;
+            picture->setType(ID3v2::AttachedPictureFrame::FrontCover);
+            picture->setMimeType("image/png");
+            picture->setDescription(coverName);
+            picture->setPicture(cover);
+            tag.addFrame(picture);
+        }
+        const ID3v2::Header v24;
+        const ByteVector body("\0eng\x02\x01\0la\0\0\0\0\x10", 14); // reads as timed lyrics or events, else as bytes
+        for (const char *id : {"MLLT", "SEEK", "ASPI", "ETCO", "SYLT", "SYTC", "POSS", "PRIV", "TLEN"})
+            tag.addFrame(ID3v2::FrameFactory::instance()->createFrame(ByteVector(id) + ByteVector::fromUInt(14) + ByteVector(2, '\0') + body, &v24));
+    } else if (kind == "ID3v1") {
+        song.ID3v1Tag(true)->setProperties(fieldsOf(fields));
+    }
+    const int which = kind == "ID3v1" ? MPEG::File::ID3v1 : kind == "APEv2" ? MPEG::File::APE : MPEG::File::ID3v2;
+    QVERIFY(kind.isEmpty() || song.save(which, File::StripOthers, ID3v2::v4, File::DoNotDuplicate));
+}
+
+} // namespace
+
+class TestSongTags : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void cleanup() { m_dir.reset(); }
+
+    void piecesCarryTheSongsTags_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("fields");
+        QTest::newRow("ID3v2") << "ID3v2" << "TITLE=夜曲;ARTIST=周杰伦;ALBUM=十一月的萧邦;ALBUMARTIST=群星;DATE=2005;"
+                                             "TRACKNUMBER=3/12;GENRE=流行;COMMENT=好听;LYRICS=一群嗜血的蚂蚁;MOOD=安静;COMPOSER=作曲";
+        QTest::newRow("APEv2 only") << "APEv2" << "TITLE=稻香;ARTIST=歌手;ALBUM=魔杰座;DATE=2008;TRACKNUMBER=7;GENRE=Pop;COMMENT=还不错";
+        QTest::newRow("ID3v1 only") << "ID3v1" << "TITLE=Night Song;ARTIST=Someone;ALBUM=Nights;DATE=1999;TRACKNUMBER=4;GENRE=Jazz;COMMENT=ok";
+    }
+
+    void piecesCarryTheSongsTags()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, fields);
+        tagSong(m_dir->filePath("song.mp3"), kind, fields);
+        const std::vector<std::uint8_t> tag = SongTags::read(m_dir->filePath("song.mp3").toStdString()).renderForPiece(4321);
+        QFile piece(m_dir->filePath("piece.mp3")), audio(untagged);
+        QVERIFY(piece.open(QIODevice::WriteOnly) && audio.open(QIODevice::ReadOnly));
+        piece.write(QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())) + audio.readAll());
+        piece.close();
+
+        MPEG::File readBack(QFile::encodeName(piece.fileName()).constData());
+        const ID3v2::Tag &id3 = *readBack.ID3v2Tag();
+        QCOMPARE(id3.header()->majorVersion(), 3u);
+        QCOMPARE(std::size_t(id3.header()->completeTagSize()), tag.size());
+        QVERIFY(id3.frameListMap()["TLEN"].front()->toString() == "4321");
+        const PropertyMap expected = fieldsOf(fields), got = id3.properties();
+        for (const auto &[key, values] : expected)
+            QCOMPARE(QString::fromStdString(got[key].toString().to8Bit(true)), QString::fromStdString(values.toString().to8Bit(true)));
+        const ID3v2::FrameList pictures = id3.frameListMap()["APIC"];
+        QCOMPARE(pictures.size(), kind == "ID3v1" ? 0u : 1u);
+        for (const ID3v2::Frame *frame : pictures) {
+            const auto &picture = dynamic_cast<const ID3v2::AttachedPictureFrame &>(*frame);
+            QVERIFY(picture.type() == ID3v2::AttachedPictureFrame::FrontCover && picture.mimeType() == "image/png");
+            QVERIFY(picture.description() == coverName && picture.picture() == cover);
+        }
+        // The fields, the picture and the length, and nothing else that the song carried.
+        QCOMPARE(id3.frameList().size(), expected.size() + pictures.size() + 1);
+    }
+
+    void songsWithoutTagsGiveNone_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("untagged") << QString();
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("only frames of the song's own bytes and times") << "ID3v2";
+    }
+
+    void songsWithoutTagsGiveNone()
+    {
+        QFETCH(QString, kind);
+        const QString song = m_dir->filePath("song.mp3");
+        if (kind != "missing")
+            tagSong(song, kind, {});
+        if (kind == "ID3v2")
+            QCOMPARE(MPEG::File(QFile::encodeName(song).constData()).ID3v2Tag()->frameList().size(), 10u);
+        const SongTags tags = SongTags::read(song.toStdString());
+        QVERIFY(tags.empty() && tags.renderForPiece(1000).empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSongTags)
+#include "tst_songtags.moc"
