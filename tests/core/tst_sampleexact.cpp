@@ -1,0 +1,258 @@
+// Pieces judged by what a gapless decoder plays. Time 0 of a song is its first real sample; a
+// mark at t seconds is sample round(t × rate) from there, and a piece cut from a to b must decode
+// to exactly the song's samples between its marks, and say its own length in its Info frame.
+
+#include "core/cutsession.h"
+#include "corefakes.h"
+#include "gapless.h"
+#include "platform/qtfilesystem.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace {
+
+QString songPath(const QString &name)
+{
+    return QStringLiteral(FIXTURE_DIR "/songs/") + name;
+}
+
+/// Every song scripts/make-fixtures makes for these tests; what each is made as is in its name.
+QStringList songNames()
+{
+    return QDir(QStringLiteral(FIXTURE_DIR "/songs")).entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name);
+}
+const QString untaggedSong = QStringLiteral("cbr128-stereo-44k1-noinfo.mp3");
+const QString junkSong = QStringLiteral("junk-cbr128-stereo-48k.mp3");
+/// Where a song without a LAME tag begins in its raw decode: lame's usual encoder delay, then
+/// the decoder's own.
+constexpr qsizetype untaggedStart = 576 + 529;
+/// Samples at a piece's head that may differ from the song's where the decoder starts cold.
+constexpr qsizetype warmUp = 16;
+/// How far a value may stray. The same frames decoded after fewer frames before them give here and
+/// there a value one step off: libmpg123's synthesis filter works through a ring buffer whose turn
+/// depends on how much it has decoded, and so rounds its sums in another order.
+constexpr int roundingSlack = 1;
+/// How far from the marks a piece's sound is looked for in the song, in samples.
+constexpr qsizetype searchReach = 8192;
+
+/// The song's samples from its time 0 on, as a gapless player plays it. Decoded once a song.
+DecodedSound songTimeline(const QString &name)
+{
+    static std::map<QString, DecodedSound> decoded;
+    if (const auto found = decoded.find(name); found != decoded.end())
+        return found->second;
+    // libmpg123 forgets the bit reservoir where it skips junk and garbles the frames behind it:
+    // the song's sound is that of its frames without the junk.
+    const QString source = songPath(name == junkSong ? QStringLiteral("cbr128-stereo-48k.mp3") : name);
+    DecodedSound sound = decodeMp3(source);
+    const auto info = readInfoFrame(source);
+    if (!info || !info->delay)
+        sound.samples.remove(0, std::min(sound.samples.size(), untaggedStart * sound.channels));
+    return decoded.emplace(name, sound).first->second;
+}
+
+/// Where in \a song the sound of \a piece lies: the song sample that its first one matches,
+/// judged by a stretch from its middle, looked for within searchReach of \a near; with the
+/// largest difference of a value there.
+std::pair<qsizetype, int> locate(const DecodedSound &piece, const DecodedSound &song, qsizetype near)
+{
+    const int ch = song.channels;
+    const qsizetype probeLength = std::min<qsizetype>(256, piece.length());
+    const qsizetype probeAt = (piece.length() - probeLength) / 2;
+    std::pair<qsizetype, int> best{near, std::numeric_limits<int>::max()};
+    const qsizetype lowest = std::max(near - searchReach, -probeAt);
+    const qsizetype highest = std::min(near + searchReach, song.length() - probeAt - probeLength);
+    for (qsizetype at = lowest; at <= highest && best.second > 0; ++at) {
+        int largest = 0;
+        for (qsizetype i = probeAt * ch; i < (probeAt + probeLength) * ch && largest < best.second; ++i)
+            largest = std::max(largest, std::abs(piece.samples[i] - song.samples[at * ch + i]));
+        if (largest < best.second)
+            best = {at, largest};
+    }
+    return best;
+}
+
+QString earlyOrLate(qsizetype by)
+{
+    if (by == 0)
+        return QStringLiteral("on the mark");
+    return QStringLiteral("%1 sample%2 %3")
+        .arg(std::abs(by))
+        .arg(std::abs(by) == 1 ? QString() : QStringLiteral("s"), by < 0 ? QStringLiteral("early") : QStringLiteral("late"));
+}
+
+/// What is wrong with \a piece as the samples [\a first, \a last) of \a song, told as where its
+/// sound lies or how its values stray; empty when nothing is.
+QStringList soundFaults(const DecodedSound &piece, const DecodedSound &song, qsizetype first, qsizetype last)
+{
+    if (piece.rate != song.rate || piece.channels != song.channels)
+        return {QStringLiteral("it decodes to %1 Hz in %2 channels, the song to %3 Hz in %4")
+                    .arg(piece.rate).arg(piece.channels).arg(song.rate).arg(song.channels)};
+    if (piece.length() == 0)
+        return {QStringLiteral("it decodes to no sound")};
+    const auto [start, mismatch] = locate(piece, song, first);
+    if (mismatch > roundingSlack)
+        return {QStringLiteral("its sound is nowhere within %1 samples of the marks in the song (closest at sample %2, "
+                               "where its values differ by up to %3)").arg(searchReach).arg(start).arg(mismatch)};
+    const qsizetype end = start + piece.length();
+    if (start != first || end != last)
+        return {QStringLiteral("it holds the song's samples [%1, %2): it starts %3 and ends %4")
+                    .arg(start).arg(end).arg(earlyOrLate(start - first), earlyOrLate(end - last))};
+
+    const int ch = song.channels;
+    qsizetype straying = 0;
+    int worst = 0;
+    int worstAtHead = 0;
+    for (qsizetype i = 0; i < piece.samples.size(); ++i) {
+        const int by = std::abs(piece.samples[i] - song.samples[first * ch + i]);
+        if (i < warmUp * ch) {
+            worstAtHead = std::max(worstAtHead, by);
+        } else {
+            worst = std::max(worst, by);
+            straying += by > roundingSlack ? 1 : 0;
+        }
+    }
+    if (straying > 0)
+        return {QStringLiteral("%1 of its values past the first %2 samples differ from the song's by more than %3, "
+                               "by up to %4").arg(straying).arg(warmUp).arg(roundingSlack).arg(worst)};
+    if (std::max(worst, worstAtHead) > 0)
+        qInfo("values differ from the song's by up to %d in the first %lld samples, by up to %d after them",
+              worstAtHead, qlonglong(warmUp), worst);
+    return {};
+}
+
+/// What is wrong with the length the Info frame of the piece at \a path claims, against the
+/// \a decoded samples it holds.
+QStringList infoFaults(const QString &path, qsizetype decoded)
+{
+    const auto info = readInfoFrame(path);
+    if (!info)
+        return {QStringLiteral("it has no Xing or Info frame")};
+    if (!info->frames || !info->delay)
+        return {QStringLiteral("its Xing frame has no frame count or no LAME tag")};
+    const qint64 claimed = qint64(*info->frames) * info->samplesPerFrame - *info->delay - *info->padding;
+    if (claimed == decoded)
+        return {};
+    return {QStringLiteral("its Info frame claims %1 frames × %2 − delay %3 − padding %4 = %5 samples, it decodes to %6")
+                .arg(*info->frames).arg(info->samplesPerFrame).arg(*info->delay).arg(*info->padding).arg(claimed)
+                .arg(decoded)};
+}
+
+} // namespace
+
+class tst_SampleExact : public QObject
+{
+    Q_OBJECT
+private slots:
+    void songDecodesToTheLengthItsTagClaims_data();
+    void songDecodesToTheLengthItsTagClaims();
+    void untaggedSongBeginsAfterLamesDelay();
+    void pieceSoundsAsMarked_data();
+    void pieceSoundsAsMarked();
+};
+
+void tst_SampleExact::songDecodesToTheLengthItsTagClaims_data()
+{
+    QTest::addColumn<QString>("song");
+    QVERIFY2(songNames().contains(junkSong), "the songs are missing: build the fixtures target");
+    for (const QString &song : songNames()) {
+        if (song != untaggedSong)
+            QTest::newRow(qPrintable(song)) << song;
+    }
+}
+
+void tst_SampleExact::songDecodesToTheLengthItsTagClaims()
+{
+    QFETCH(QString, song);
+    const DecodedSound gapless = decodeMp3(songPath(song));
+    const DecodedSound raw = decodeMp3(songPath(song), Trim::Raw);
+    // The junk is the one fault among the songs, and libmpg123 speaks of it.
+    QCOMPARE(gapless.problems.isEmpty(), song != junkSong);
+    QCOMPARE(raw.problems.isEmpty(), song != junkSong);
+
+    const auto info = readInfoFrame(songPath(song));
+    QVERIFY(info && info->frames && info->delay);
+    // What lame was given: scripts/make-fixtures makes every song 3.5 s long.
+    QCOMPARE(gapless.length(), qsizetype(std::lround(3.5 * gapless.rate)));
+    QCOMPARE(gapless.length(), qint64(*info->frames) * info->samplesPerFrame - *info->delay - *info->padding);
+    QCOMPARE(raw.length(), qint64(*info->frames) * info->samplesPerFrame);
+    QCOMPARE(raw.samples.mid((*info->delay + 529) * raw.channels, gapless.samples.size()), gapless.samples);
+}
+
+void tst_SampleExact::untaggedSongBeginsAfterLamesDelay()
+{
+    // Without a LAME tag libmpg123 drops nothing, so time 0 is found by hand.
+    QVERIFY(!readInfoFrame(songPath(untaggedSong)));
+    QCOMPARE(decodeMp3(songPath(untaggedSong)).samples, decodeMp3(songPath(untaggedSong), Trim::Raw).samples);
+    // The same frames behind an Info frame, whose LAME tag says where the sound is.
+    const DecodedSound tagged = decodeMp3(songPath(QStringLiteral("cbr128-stereo-44k1.mp3")));
+    const DecodedSound untagged = songTimeline(untaggedSong);
+    QVERIFY(untagged.length() > tagged.length());
+    QCOMPARE(untagged.samples.first(tagged.samples.size()), tagged.samples);
+}
+
+void tst_SampleExact::pieceSoundsAsMarked_data()
+{
+    QTest::addColumn<QString>("song");
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    for (const QString &song : songNames()) {
+        const DecodedSound sound = songTimeline(song);
+        const double end = double(sound.length()) / sound.rate;
+        const double frame = (sound.rate >= 32000 ? 1152.0 : 576.0) / sound.rate;
+        const std::pair<double, double> marks[] = {
+            {0.0, end},                            // the whole song
+            {0.0, 1.0},                            // from the very start
+            {1.0003, 2.5117},                      // both marks inside frames
+            {2.2222, end},                         // up to the very end
+            {1.7001, 1.7001 + frame + 0.0002},     // just over one frame
+        };
+        for (const auto &[from, to] : marks)
+            QTest::addRow("%s %.5g-%.5g", qPrintable(song), from, to) << song << from << to;
+    }
+}
+
+void tst_SampleExact::pieceSoundsAsMarked()
+{
+    QFETCH(QString, song);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QTemporaryDir dir;
+    const QString piecePath = dir.filePath(QStringLiteral("piece.mp3"));
+    // As the command line cuts: no players, marks in seconds.
+    QtFileSystem files;
+    FakePrompts prompts;
+    CutSession session(files, prompts, nullptr, nullptr);
+    session.setPieceName(piecePath);
+    QVERIFY(session.openSourceNow(songPath(song)));
+    QSignalSpy ended(&session, &CutSession::cutEnded);
+    session.markStartAt(from);
+    session.markEndAndCutAt(to);
+    QVERIFY2(session.cutRunning(), qPrintable(prompts.told.isEmpty() ? QString() : prompts.told.last().text));
+    QVERIFY(ended.wait(30000));
+    QVERIFY(ended.at(0).at(0).toBool());
+
+    const DecodedSound sound = songTimeline(song);
+    const DecodedSound piece = decodeMp3(piecePath);
+    const qsizetype first = std::llround(from * sound.rate);
+    const qsizetype last = std::llround(to * sound.rate);
+    QStringList faults;
+    for (const QString &problem : piece.problems)
+        faults.append(QStringLiteral("libmpg123: ") + problem);
+    faults += soundFaults(piece, sound, first, last);
+    faults += infoFaults(piecePath, piece.length());
+    QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("marks %1 - %2 s are the song's samples [%3, %4):\n   ")
+                                              .arg(from).arg(to).arg(first).arg(last)
+                                          + faults.join(QStringLiteral("\n   "))));
+}
+
+QTEST_GUILESS_MAIN(tst_SampleExact)
+#include "tst_sampleexact.moc"

@@ -1,0 +1,174 @@
+#include "gapless.h"
+
+#include "corefakes.h"
+
+#include <QFile>
+
+#include <mpg123.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+/// Runs \a work with stderr going to a temporary file, and returns the lines written there.
+/// libmpg123 (1.31) tells of a damaged frame, of junk it skips and of a stream it cannot follow
+/// only by printing to stderr; its return codes stay MPG123_OK. At its default verbosity it
+/// prints nothing else, so every line is a problem.
+QStringList stderrLinesOf(const std::function<void()> &work)
+{
+    std::FILE *caught = std::tmpfile();
+    const int saved = caught ? ::dup(STDERR_FILENO) : -1;
+    if (saved < 0) {
+        if (caught)
+            std::fclose(caught);
+        work();
+        return {QStringLiteral("stderr could not be caught: whatever libmpg123 said went uncounted")};
+    }
+    std::fflush(stderr);
+    ::dup2(::fileno(caught), STDERR_FILENO);
+    work();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+
+    std::rewind(caught);
+    QByteArray text;
+    std::array<char, 4096> buffer{};
+    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), caught)) > 0;)
+        text.append(buffer.data(), qsizetype(n));
+    std::fclose(caught);
+    QStringList lines;
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            lines.append(QString::fromLocal8Bit(line.trimmed()));
+    }
+    return lines;
+}
+
+void decodeInto(DecodedSound &sound, const QString &path, Trim trim)
+{
+    // Needed before libmpg123 1.27, harmless since.
+    mpg123_init();
+    int error = MPG123_OK;
+    const std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> handle(mpg123_new(nullptr, &error),
+                                                                          &mpg123_delete);
+    if (!handle) {
+        sound.problems.append(QStringLiteral("mpg123_new: ") + QString::fromLocal8Bit(mpg123_plain_strerror(error)));
+        return;
+    }
+    mpg123_handle *mh = handle.get();
+    const auto fail = [&](const char *what) {
+        sound.problems.append(QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(mpg123_strerror(mh)));
+    };
+    mpg123_param(mh, trim == Trim::Gapless ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
+    // Every rate and channel count as it is, in 16-bit integers: nothing resampled or mixed.
+    mpg123_format_none(mh);
+    const long *rates = nullptr;
+    std::size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (std::size_t i = 0; i < rateCount; ++i)
+        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open(mh, QFile::encodeName(path).constData()) != MPG123_OK) {
+        fail("mpg123_open");
+        return;
+    }
+
+    std::array<unsigned char, 1 << 15> buffer{};
+    for (;;) {
+        std::size_t done = 0;
+        const int result = mpg123_read(mh, buffer.data(), buffer.size(), &done);
+        const qsizetype have = sound.samples.size();
+        sound.samples.resize(have + qsizetype(done / sizeof(qint16)));
+        std::memcpy(sound.samples.data() + have, buffer.data(), done);
+        if (result == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0;
+            int encoding = 0;
+            mpg123_getformat(mh, &rate, &channels, &encoding);
+            if (!sound.samples.isEmpty() && (rate != sound.rate || channels != sound.channels))
+                sound.problems.append(QStringLiteral("the sound changes its rate or channels midway"));
+            sound.rate = int(rate);
+            sound.channels = channels;
+        } else if (result == MPG123_DONE) {
+            break;
+        } else if (result != MPG123_OK) {
+            fail("mpg123_read");
+            break;
+        }
+    }
+    long stitched = 0;
+    if (mpg123_getstate(mh, MPG123_FRANKENSTEIN, &stitched, nullptr) == MPG123_OK && stitched != 0)
+        sound.problems.append(QStringLiteral("libmpg123 takes the stream for several stitched together"));
+    mpg123_close(mh);
+}
+
+} // namespace
+
+DecodedSound decodeMp3(const QString &path, Trim trim)
+{
+    DecodedSound sound;
+    const QStringList complaints = stderrLinesOf([&] { decodeInto(sound, path, trim); });
+    sound.problems = complaints + sound.problems;
+    return sound;
+}
+
+std::optional<InfoFrame> readInfoFrame(const QString &path)
+{
+    const QByteArray file = readAll(path);
+    const auto byte = [&file](qsizetype at) -> quint32 { return at < file.size() ? quint8(file[at]) : 0u; };
+    const auto word = [&byte](qsizetype at) { return byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3); };
+
+    qsizetype at = 0;
+    if (file.startsWith("ID3"))
+        at = 10 + qsizetype(byte(6) << 21 | byte(7) << 14 | byte(8) << 7 | byte(9)) + ((byte(5) & 0x10) ? 10 : 0);
+    const auto layer3Header = [&](qsizetype h) {
+        return byte(h) == 0xFF && (byte(h + 1) & 0xE6) == 0xE2 && (byte(h + 1) & 0x18) != 0x08
+               && (byte(h + 2) >> 4) != 0 && (byte(h + 2) >> 4) != 15 && (byte(h + 2) & 0x0C) != 0x0C;
+    };
+    while (at + 4 <= file.size() && !layer3Header(at))
+        ++at;
+    if (at + 4 > file.size())
+        return std::nullopt;
+
+    const quint32 version = byte(at + 1) >> 3 & 3;   // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const bool mpeg1 = version == 3;
+    const bool mono = byte(at + 3) >> 6 == 3;
+    constexpr std::array<std::array<int, 15>, 2> kbps{{{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                                       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}}};
+    const int rate = std::array{44100, 48000, 32000}[byte(at + 2) >> 2 & 3] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const qsizetype frameEnd = at + (mpeg1 ? 144 : 72) * kbps[mpeg1 ? 1 : 0][byte(at + 2) >> 4] * 1000 / rate
+                               + (byte(at + 2) >> 1 & 1);
+
+    // Where the side information of an audio frame would be; libmpg123 takes the frame for a Xing
+    // or Info frame only when that is all zero, but for the two bytes a CRC may take.
+    const qsizetype tag = at + 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+    for (qsizetype i = at + 6; i < tag; ++i) {
+        if (byte(i) != 0)
+            return std::nullopt;
+    }
+    if (file.mid(tag, 4) != "Xing" && file.mid(tag, 4) != "Info")
+        return std::nullopt;
+
+    InfoFrame info;
+    info.samplesPerFrame = mpeg1 ? 1152 : 576;
+    const quint32 flags = word(tag + 4);
+    qsizetype next = tag + 8;
+    if (flags & 1) {
+        info.frames = word(next);
+        next += 4;
+    }
+    next += (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
+    // The LAME tag: 9 bytes of encoder name, revision, lowpass, 8 bytes of replay gain, flags and
+    // bit rate, then delay and padding in 12 bits each. A zero first byte means there is none.
+    if (next + 24 <= frameEnd && byte(next) != 0) {
+        info.delay = int(byte(next + 21) << 4 | byte(next + 22) >> 4);
+        info.padding = int((byte(next + 22) & 0x0F) << 8 | byte(next + 23));
+    }
+    return info;
+}
