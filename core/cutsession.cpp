@@ -299,6 +299,11 @@ void CutSession::cut(double endSeconds)
         return;
     }
     const Placement &piece = std::get<Placement>(placed);
+    std::optional<std::vector<std::uint8_t>> lead = leadFrame(*m_song, piece, fileSystemPath(next.sourcePath));
+    if (!lead) {
+        tellError(CutText::sourceReadFailed.arg(next.sourcePath));
+        return;
+    }
     std::vector<ByteRange> ranges = frameRanges(*m_song, piece);
     // The boxes and the plan show what was placed: the song's bytes in front of the piece's
     // frames, those the frames span, and the rest.
@@ -326,7 +331,7 @@ void CutSession::cut(double endSeconds)
         return;
 
     m_state = next;
-    PieceWriter::Job job{m_state.srcPath, std::move(ranges), {}, pieceHeaderFrame(*m_song, piece), target};
+    PieceWriter::Job job{m_state.srcPath, std::move(ranges), {}, pieceHeaderFrame(*m_song, piece), std::move(*lead), target};
     m_writer = new PieceWriter(m_files, std::move(job), this);
     connect(m_writer, &PieceWriter::finished, this, &CutSession::finishCut);
     connect(m_writer, &PieceWriter::progressed, this,

@@ -17,9 +17,18 @@ PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
     connect(&m_nextSlice, &QTimer::timeout, this, &PieceWriter::copySlice);
 }
 
+namespace {
+
+QByteArray bytesOf(const std::vector<std::uint8_t> &bytes)
+{
+    return QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+}
+
+} // namespace
+
 qint64 PieceWriter::Job::length() const
 {
-    qint64 bytes = tag.size() + qint64(header.size());
+    qint64 bytes = tag.size() + qint64(header.size()) + qint64(lead.size());
     for (const ByteRange &range : ranges)
         bytes += range.length;
     return bytes;
@@ -66,13 +75,15 @@ bool PieceWriter::open()
         fail(m_job.targetPath, false);
         return false;
     }
-    const auto header = QByteArray::fromRawData(reinterpret_cast<const char *>(m_job.header.data()),
-                                                qsizetype(m_job.header.size()));
-    if (m_piece->write(m_job.tag) != m_job.tag.size() || m_piece->write(header) != header.size()) {
+    const QByteArray header = bytesOf(m_job.header);
+    const QByteArray lead = bytesOf(m_job.lead);
+    if (m_piece->write(m_job.tag) != m_job.tag.size() || m_piece->write(header) != header.size()
+        || m_piece->write(lead) != lead.size()) {
         fail(m_job.targetPath, false);
         return false;
     }
-    m_written = m_job.tag.size() + header.size();
+    m_crc = lameCrc(0, m_job.lead.data(), m_job.lead.size());
+    m_written = m_job.tag.size() + header.size() + lead.size();
     m_buffer.resize(chunkSize);
     return true;
 }
@@ -111,8 +122,7 @@ bool PieceWriter::finishPiece()
 {
     if (!m_job.header.empty()) {
         sealPieceHeader(m_job.header, m_crc);
-        const auto header = QByteArray::fromRawData(reinterpret_cast<const char *>(m_job.header.data()),
-                                                    qsizetype(m_job.header.size()));
+        const QByteArray header = bytesOf(m_job.header);
         if (!m_piece->seek(m_job.tag.size()) || m_piece->write(header) != header.size()) {
             fail(m_job.targetPath, false);
             return false;

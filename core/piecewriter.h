@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-/// Writes one piece of a source file: its tag, its header frame, then the source's bytes of each
-/// of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
+/// Writes one piece of a source file: its tag, its header frame, its lead frame, then the source's
+/// bytes of each of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
 /// of the copied bytes once they are all written. They go to a temporary file beside the
 /// target, which takes the target's name, replacing what was there, only once it is whole and
 /// its length checked: a failure never leaves a half-written file under the target's name, and
@@ -40,6 +40,8 @@ public:
         QByteArray tag;
         /// Empty for a piece without a header frame of its own.
         std::vector<std::uint8_t> header;
+        /// The first audio frame, made for the piece; empty for none.
+        std::vector<std::uint8_t> lead;
         QString targetPath;
 
         /// Bytes of the whole piece.

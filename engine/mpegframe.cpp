@@ -78,3 +78,22 @@ int mainDataBegin(const std::uint8_t *frame, const FrameHeader &header)
         return side[0] << 1 | side[1] >> 7;
     return side[0];
 }
+
+std::optional<FrameHeader> frameHolding(const FrameHeader &stream, int bytes, bool ownRate)
+{
+    constexpr std::uint32_t keptBits = 0xFFFE0CCFu; // sync, version, layer, sample rate, channel mode, copyright, original, emphasis
+    constexpr std::uint32_t noCrcBit = 0x00010000u;
+    constexpr std::uint32_t rateBits = 0x0000F000u;
+    const std::uint32_t base = (stream.word & keptBits) | noCrcBit;
+    if (ownRate) {
+        const auto own = frameHeaderFrom(base | (stream.word & rateBits));
+        if (own && own->length >= bytes)
+            return own;
+    }
+    for (std::uint32_t rateIndex = 1; rateIndex < 15; ++rateIndex) {
+        const auto header = frameHeaderFrom(base | rateIndex << 12);
+        if (header && header->length >= bytes)
+            return header;
+    }
+    return std::nullopt;
+}

@@ -36,7 +36,21 @@ inline std::uint32_t bigEndian32(const std::uint8_t *bytes)
     return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
+/// Writes \a value into the four bytes at \a to, the highest first.
+inline void putBigEndian32(std::uint8_t *to, std::uint32_t value)
+{
+    to[0] = std::uint8_t(value >> 24);
+    to[1] = std::uint8_t(value >> 16);
+    to[2] = std::uint8_t(value >> 8);
+    to[3] = std::uint8_t(value);
+}
+
 /// How many bytes of a layer 3 frame's audio data lie in the frames before it (the bit
 /// reservoir): the side information's main_data_begin. \a frame holds at least sideInfoEnd()
 /// bytes of the frame \a header describes; 0 for layers 1 and 2.
 int mainDataBegin(const std::uint8_t *frame, const FrameHeader &header);
+
+/// A frame header of \a stream's stream (version, layer, sample rate, channel mode), with no CRC
+/// and no padding, whose frame holds at least \a bytes: \a stream's own bit rate when
+/// \a ownRate and it does, else the lowest bit rate that does. Empty when none does.
+std::optional<FrameHeader> frameHolding(const FrameHeader &stream, int bytes, bool ownRate);

@@ -17,39 +17,10 @@ constexpr int lameMusicLengthAt = 28;
 constexpr int lameMusicCrcAt = 32;
 constexpr int lameTagCrcAt = 34;
 
-void putBigEndian32(std::uint8_t *to, std::uint32_t value)
-{
-    to[0] = std::uint8_t(value >> 24);
-    to[1] = std::uint8_t(value >> 16);
-    to[2] = std::uint8_t(value >> 8);
-    to[3] = std::uint8_t(value);
-}
-
 void putBigEndian16(std::uint8_t *to, std::uint16_t value)
 {
     to[0] = std::uint8_t(value >> 8);
     to[1] = std::uint8_t(value);
-}
-
-/// The frame header of the piece's header frame: the song's stream, no CRC, no padding, and the
-/// song's own bit rate where every frame of the piece has it and it holds the header, else the
-/// lowest bit rate that does.
-std::optional<FrameHeader> headerFrameHeader(const SongMap &song, bool constantBitRate, int needed)
-{
-    constexpr std::uint32_t keptBits = 0xFFFE0CCFu; // sync, version, layer, sample rate, channel mode, copyright, original, emphasis
-    constexpr std::uint32_t noCrcBit = 0x00010000u;
-    const std::uint32_t base = (song.reference.word & keptBits) | noCrcBit;
-    if (constantBitRate) {
-        const auto own = frameHeaderFrom(base | (song.reference.word & 0xF000u));
-        if (own && own->length >= needed)
-            return own;
-    }
-    for (std::uint32_t rateIndex = 1; rateIndex < 15; ++rateIndex) {
-        const auto header = frameHeaderFrom(base | rateIndex << 12);
-        if (header && header->length >= needed)
-            return header;
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -77,21 +48,28 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
         return {};
     const int xingAt = 4 + song.reference.sideInfoSize();
     const int lameAt = xingAt + xingFieldsSize;
-    const auto header = headerFrameHeader(song, song.constantBitRate, lameAt + lameTagSize);
+    // A constant bit rate's piece keeps it in every frame, where the frames can hold what they must.
+    const auto lead = piece.leadWord ? frameHeaderFrom(piece.leadWord) : std::nullopt;
+    const bool constant = song.constantBitRate && (!lead || lead->bitRate == song.reference.bitRate);
+    const auto header = frameHolding(song.reference, lameAt + lameTagSize, constant);
     if (!header)
         return {};
 
     std::vector<std::uint8_t> frame(std::size_t(header->length), 0);
     std::uint8_t *bytes = frame.data();
     putBigEndian32(bytes, header->word);
-    std::memcpy(bytes + xingAt, song.constantBitRate ? "Info" : "Xing", 4);
+    std::memcpy(bytes + xingAt, constant ? "Info" : "Xing", 4);
     putBigEndian32(bytes + xingAt + 4, allFields);
 
     // The piece's frames lie one after the other behind this one, whatever junk lay between them
     // in the song.
     std::vector<std::int64_t> offsets;
-    offsets.reserve(std::size_t(piece.frameCount()) + 1);
+    offsets.reserve(std::size_t(piece.frameCount()));
     std::int64_t at = header->length;
+    if (lead) {
+        offsets.push_back(at);
+        at += lead->length;
+    }
     for (std::int64_t i = piece.firstFrame; i < piece.endFrame; ++i) {
         offsets.push_back(at);
         at += song.frames[std::size_t(i)].length;
@@ -117,7 +95,7 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
     } else {
         // The mark that decoders look for before they trust the delay and padding.
         std::memcpy(lame, "LAME3.100", 9);
-        if (song.constantBitRate)
+        if (constant)
             lame[20] = std::uint8_t(std::min(255, song.reference.bitRate / 1000));
     }
     lame[lameDelayAt] = std::uint8_t(piece.delay >> 4);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 namespace {
 
@@ -9,26 +10,15 @@ namespace {
 constexpr std::int64_t granule = 576;
 // The synthesis filter bank makes each sample from the 512 subband samples before it.
 constexpr std::int64_t filterBankMemory = 512;
-// The most a LAME tag's delay can say: twelve bits.
-constexpr std::int64_t maxTagDelay = 4095;
 
-/// The first frame a decoder must be given for sample \a sample to come out as it does from the
-/// whole song.
-std::int64_t leadInFrame(const SongMap &song, std::int64_t sample)
+/// The first frame whose audio data must decode whole for sample \a sample to come out as it
+/// does from the whole song.
+std::int64_t firstDecodedFrame(const SongMap &song, std::int64_t sample)
 {
     // The granules that feed the filter bank for this sample, and the one before them, whose
-    // second half each granule's first half overlaps: their audio data must decode whole.
+    // second half each granule's first half overlaps.
     const std::int64_t firstGranule = std::max<std::int64_t>(0, sample - filterBankMemory) / granule - 1;
-    const std::int64_t dataFrame = std::max<std::int64_t>(0, firstGranule * granule / song.samplesPerFrame);
-    // That frame's audio data begins in the frames before it (the bit reservoir).
-    std::int64_t frame = dataFrame;
-    std::int64_t missing = song.frames[std::size_t(dataFrame)].reservoir;
-    const int dataStart = song.reference.sideInfoEnd();
-    while (missing > 0 && frame > 0) {
-        --frame;
-        missing -= song.frames[std::size_t(frame)].length - dataStart;
-    }
-    return frame;
+    return std::max<std::int64_t>(0, firstGranule * granule / song.samplesPerFrame);
 }
 
 } // namespace
@@ -36,7 +26,6 @@ std::int64_t leadInFrame(const SongMap &song, std::int64_t sample)
 std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double startSeconds, double endSeconds)
 {
     const std::int64_t spf = song.samplesPerFrame;
-    const std::int64_t songStart = song.firstSample();
     const std::int64_t songEnd = song.endSample();
     const std::int64_t start = song.sampleAt(std::max(0.0, startSeconds));
     std::int64_t end = song.sampleAt(endSeconds);
@@ -63,18 +52,47 @@ std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double star
         return piece;
     }
 
-    piece.firstFrame = start == songStart ? 0 : leadInFrame(song, start);
-    if (start - piece.firstFrame * spf - decoderDelay > maxTagDelay) {
-        // The tag cannot say so long a lead-in. The nearest exact alternative would need frames
-        // of its own; the piece keeps the lead-in the tag can say, so its first sample stays in
-        // its place and only the first granules may sound a little off.
-        piece.firstFrame = (start - decoderDelay - maxTagDelay + spf - 1) / spf;
-        piece.exact = false;
+    piece.firstFrame = firstDecodedFrame(song, start);
+    // The song's own frames before it would do as well where they are few; but at a low bit rate
+    // the reservoir reaches back over more frames than the LAME tag's 12-bit delay can skip, and
+    // a decoder complains of the first one, whose data lies outside the piece. One silent frame
+    // of the piece's own carries the bytes instead: the start is exact whatever the bit rate.
+    piece.reservoir = piece.firstFrame > 0 ? song.frames[std::size_t(piece.firstFrame)].reservoir : 0;
+    if (piece.reservoir > 0) {
+        const auto lead = frameHolding(song.reference, 4 + song.reference.sideInfoSize() + piece.reservoir, song.constantBitRate);
+        piece.leadWord = lead ? lead->word : 0;
     }
-    piece.delay = int(start - piece.firstFrame * spf - decoderDelay);
+    const std::int64_t pieceStart = (piece.firstFrame - (piece.leadWord ? 1 : 0)) * spf;
+    piece.delay = int(start - pieceStart - decoderDelay);
     piece.endFrame = std::min((end + spf - 1) / spf, song.frameCount());
     piece.padding = int(piece.endFrame * spf + decoderDelay - end);
     return piece;
+}
+
+std::optional<std::vector<std::uint8_t>> leadFrame(const SongMap &song, const Placement &piece,
+                                                   const std::filesystem::path &songPath)
+{
+    if (!piece.leadWord)
+        return std::vector<std::uint8_t>();
+    const auto header = frameHeaderFrom(piece.leadWord);
+    std::vector<std::uint8_t> frame(std::size_t(header->length), 0);
+    putBigEndian32(frame.data(), piece.leadWord);
+    // The audio data of the frames before, last byte first, until the reservoir is full.
+    std::ifstream file(songPath, std::ios::binary);
+    const int dataStart = song.reference.sideInfoEnd();
+    std::size_t missing = std::size_t(piece.reservoir);
+    for (std::int64_t i = piece.firstFrame - 1; missing > 0 && i >= 0 && file; --i) {
+        const SongFrame &before = song.frames[std::size_t(i)];
+        const std::size_t data = std::size_t(before.length - dataStart);
+        const std::size_t n = std::min(missing, data);
+        file.seekg(before.offset + before.length - std::int64_t(n));
+        file.read(reinterpret_cast<char *>(frame.data() + missing - n + (frame.size() - std::size_t(piece.reservoir))),
+                  std::streamsize(n));
+        missing -= n;
+    }
+    if (missing > 0 || !file)
+        return std::nullopt;
+    return frame;
 }
 
 std::vector<ByteRange> frameRanges(const SongMap &song, const Placement &piece)

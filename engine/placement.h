@@ -3,14 +3,26 @@
 #include "engine/songmap.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <variant>
 #include <vector>
 
 /// Where a piece lies in its song: the song's frames it holds, and the samples of theirs it plays.
+///
+/// A layer 3 frame's audio data may begin in the frames before it (the bit reservoir), and each
+/// granule's sound overlaps the one before. So the piece begins a frame or two before the frame
+/// that holds its first sample; where that first frame takes data from the frames before it, a
+/// silent frame of the piece's own goes in front and carries those bytes, the "lead frame". It
+/// stands in for the song's frames before, which decode to nothing the piece plays.
 struct Placement
 {
-    std::int64_t firstFrame = 0;    ///< the piece's first frame, the lead-in included
+    std::int64_t firstFrame = 0;    ///< the piece's first frame of the song
     std::int64_t endFrame = 0;      ///< one past its last frame
+    /// The header of the lead frame in front of firstFrame; 0 when the piece needs none.
+    std::uint32_t leadWord = 0;
+    /// Bytes of firstFrame's audio data that lie in the frames before it, which the lead frame carries.
+    int reservoir = 0;
     std::int64_t startSample = 0;   ///< the song's first sample the piece plays, as frames hold them
     std::int64_t endSample = 0;     ///< one past its last
     /// Samples of the piece's frames a gapless decoder drops in front of startSample, less its
@@ -18,12 +30,12 @@ struct Placement
     int delay = 0;
     /// Samples it drops behind endSample, as the LAME tag counts them (plus the decoder delay).
     int padding = 0;
-    /// The piece starts on its marked sample for a gapless decoder. False for layers 1 and 2,
-    /// which have no way to say so, and where the frames the first sample needs lie further back
-    /// than the tag's 12 bits reach.
+    /// The piece plays from its marked sample to its marked sample. False for layers 1 and 2,
+    /// which have no way to say so: their pieces are whole frames around the marks.
     bool exact = true;
 
-    std::int64_t frameCount() const { return endFrame - firstFrame; }
+    /// The piece's audio frames, the lead frame included.
+    std::int64_t frameCount() const { return endFrame - firstFrame + (leadWord ? 1 : 0); }
 };
 
 /// Why marks cannot make a piece.
@@ -50,3 +62,10 @@ struct ByteRange
 /// The song's bytes that make the piece's frames, in order: one range, or more where junk lies
 /// between them.
 std::vector<ByteRange> frameRanges(const SongMap &song, const Placement &piece);
+
+/// The lead frame of \a piece: the side information all zero, so it decodes to silence, and at the
+/// end of its audio data the \a piece.reservoir bytes of audio data before firstFrame, read from
+/// the song at \a songPath. Empty when the piece has no lead frame; nullopt when the song's bytes
+/// cannot be read.
+std::optional<std::vector<std::uint8_t>> leadFrame(const SongMap &song, const Placement &piece,
+                                                   const std::filesystem::path &songPath);
