@@ -29,6 +29,7 @@ struct CutSession::Opening
     QString path;
     qint64 length = 0;
     std::optional<SongMap> song;
+    SongTags tags;
     QThread *thread = nullptr;
 };
 
@@ -113,7 +114,12 @@ void CutSession::openSource(const QString &path)
     opening->path = path;
     opening->length = *length;
     // Reading every frame header of a long song takes longer than the window may stand still.
-    opening->thread = QThread::create([opening] { opening->song = scanSong(fileSystemPath(opening->path)); });
+    opening->thread = QThread::create([opening] {
+        const std::filesystem::path song = fileSystemPath(opening->path);
+        opening->song = scanSong(song);
+        if (opening->song)
+            opening->tags = SongTags::read(song);
+    });
     connect(opening->thread, &QThread::finished, this, [this, opening] { finishOpening(opening); });
     opening->thread->start();
 }
@@ -130,7 +136,7 @@ bool CutSession::openSourceNow(const QString &path)
         tellError(CutText::sourceNotMp3.arg(path));
         return false;
     }
-    takeSource(path, *length, std::move(song));
+    takeSource(path, *length, std::move(song), SongTags::read(fileSystemPath(path)));
     return true;
 }
 
@@ -143,10 +149,10 @@ void CutSession::finishOpening(Opening *opening)
         emit sourceRefused(opening->path);
         return;
     }
-    takeSource(opening->path, opening->length, std::move(opening->song));
+    takeSource(opening->path, opening->length, std::move(opening->song), std::move(opening->tags));
 }
 
-void CutSession::takeSource(const QString &path, qint64 length, std::optional<SongMap> song)
+void CutSession::takeSource(const QString &path, qint64 length, std::optional<SongMap> song, SongTags tags)
 {
     m_lastTaken = path;
     m_state.sourcePath = path;
@@ -155,6 +161,7 @@ void CutSession::takeSource(const QString &path, qint64 length, std::optional<So
     m_state.fileLength = qint32(length);
     m_state.audioStart = song->leadingTag;
     m_song = std::move(song);
+    m_tags = std::move(tags);
     showStep(2);
     if (m_songPlayer)
         m_songPlayer->load(path);
@@ -299,7 +306,7 @@ void CutSession::cut(double endSeconds)
         return;
     }
     const Placement &piece = std::get<Placement>(placed);
-    std::optional<std::vector<std::uint8_t>> lead = leadFrame(*m_song, piece, fileSystemPath(next.sourcePath));
+    std::optional<std::vector<std::uint8_t>> lead = leadFrames(*m_song, piece, fileSystemPath(next.sourcePath));
     if (!lead) {
         tellError(CutText::sourceReadFailed.arg(next.sourcePath));
         return;
@@ -331,7 +338,15 @@ void CutSession::cut(double endSeconds)
         return;
 
     m_state = next;
-    PieceWriter::Job job{m_state.srcPath, std::move(ranges), {}, pieceHeaderFrame(*m_song, piece), std::move(*lead), target};
+    // The piece is named only once whole, tags and all: a failure leaves nothing that looks like one.
+    const std::vector<std::uint8_t> tag = m_tags.renderForPiece(
+        std::llround(double(piece.endSample - piece.startSample) * 1000.0 / m_song->sampleRate()));
+    PieceWriter::Job job{m_state.srcPath,
+                         std::move(ranges),
+                         QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
+                         pieceHeaderFrame(*m_song, piece),
+                         std::move(*lead),
+                         target};
     m_writer = new PieceWriter(m_files, std::move(job), this);
     connect(m_writer, &PieceWriter::finished, this, &CutSession::finishCut);
     connect(m_writer, &PieceWriter::progressed, this,

@@ -4,6 +4,7 @@
 #include "core/prompts.h"
 #include "engine/placement.h"
 #include "engine/songmap.h"
+#include "engine/songtags.h"
 #include "platform/filesystem.h"
 #include "platform/playerengine.h"
 
@@ -95,7 +96,7 @@ private:
     void tellError(const QString &text);
     void tellHint(const QString &text, const QString &caption);
     bool checkLength(const QString &path, std::optional<qint64> length);
-    void takeSource(const QString &path, qint64 length, std::optional<SongMap> song);
+    void takeSource(const QString &path, qint64 length, std::optional<SongMap> song, SongTags tags);
     void finishOpening(Opening *opening);
     /// The song in the player, or the song taken when there is no player.
     QString loadedSong() const;
@@ -120,6 +121,7 @@ private:
     /// The last song taken: what a cancelled choice takes again.
     QString m_lastTaken;
     std::optional<SongMap> m_song;
+    SongTags m_tags;
     std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;
     PieceWriter *m_writer = nullptr;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-/// Writes one piece of a source file: its tag, its header frame, its lead frame, then the source's
+/// Writes one piece of a source file: its tag, its header frame, its lead frames, then the source's
 /// bytes of each of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
 /// of the copied bytes once they are all written. They go to a temporary file beside the
 /// target, which takes the target's name, replacing what was there, only once it is whole and
@@ -40,7 +40,7 @@ public:
         QByteArray tag;
         /// Empty for a piece without a header frame of its own.
         std::vector<std::uint8_t> header;
-        /// The first audio frame, made for the piece; empty for none.
+        /// The first audio frames, made for the piece; empty for none.
         std::vector<std::uint8_t> lead;
         QString targetPath;
 

@@ -66,7 +66,7 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
     std::vector<std::int64_t> offsets;
     offsets.reserve(std::size_t(piece.frameCount()));
     std::int64_t at = header->length;
-    if (lead) {
+    for (int k = 0; k < piece.leadFrames; ++k) {
         offsets.push_back(at);
         at += lead->length;
     }

@@ -10,6 +10,8 @@ namespace {
 constexpr std::int64_t granule = 576;
 // The synthesis filter bank makes each sample from the 512 subband samples before it.
 constexpr std::int64_t filterBankMemory = 512;
+// The most a LAME tag's delay can say: twelve bits.
+constexpr std::int64_t maxTagDelay = 4095;
 
 /// The first frame whose audio data must decode whole for sample \a sample to come out as it
 /// does from the whole song.
@@ -55,44 +57,74 @@ std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double star
     piece.firstFrame = firstDecodedFrame(song, start);
     // The song's own frames before it would do as well where they are few; but at a low bit rate
     // the reservoir reaches back over more frames than the LAME tag's 12-bit delay can skip, and
-    // a decoder complains of the first one, whose data lies outside the piece. One silent frame
-    // of the piece's own carries the bytes instead: the start is exact whatever the bit rate.
+    // a decoder complains of the first one, whose data lies outside the piece. Silent frames of
+    // the piece's own carry the bytes instead: the start is exact whatever the bit rate. They
+    // keep the song's bit rate where the tag's delay can skip as many as that takes, else one
+    // frame of a higher rate carries them all.
     piece.reservoir = piece.firstFrame > 0 ? song.frames[std::size_t(piece.firstFrame)].reservoir : 0;
     if (piece.reservoir > 0) {
-        const auto lead = frameHolding(song.reference, 4 + song.reference.sideInfoSize() + piece.reservoir, song.constantBitRate);
-        piece.leadWord = lead ? lead->word : 0;
+        const int sideInfoEnd = 4 + song.reference.sideInfoSize();
+        const auto own = frameHolding(song.reference, 0, true);
+        const int ownRoom = own->length - sideInfoEnd;
+        const int ownFrames = (piece.reservoir + ownRoom - 1) / ownRoom;
+        const std::int64_t ownDelay = start - (piece.firstFrame - ownFrames) * spf - decoderDelay;
+        if (ownRoom > 0 && ownDelay <= maxTagDelay && piece.firstFrame >= ownFrames) {
+            piece.leadFrames = ownFrames;
+            piece.leadWord = own->word;
+        } else {
+            piece.leadFrames = 1;
+            piece.leadWord = frameHolding(song.reference, sideInfoEnd + piece.reservoir, false)->word;
+        }
     }
-    const std::int64_t pieceStart = (piece.firstFrame - (piece.leadWord ? 1 : 0)) * spf;
+    const std::int64_t pieceStart = (piece.firstFrame - piece.leadFrames) * spf;
     piece.delay = int(start - pieceStart - decoderDelay);
     piece.endFrame = std::min((end + spf - 1) / spf, song.frameCount());
     piece.padding = int(piece.endFrame * spf + decoderDelay - end);
     return piece;
 }
 
-std::optional<std::vector<std::uint8_t>> leadFrame(const SongMap &song, const Placement &piece,
-                                                   const std::filesystem::path &songPath)
+std::optional<std::vector<std::uint8_t>> leadFrames(const SongMap &song, const Placement &piece,
+                                                    const std::filesystem::path &songPath)
 {
-    if (!piece.leadWord)
+    if (piece.leadFrames == 0)
         return std::vector<std::uint8_t>();
     const auto header = frameHeaderFrom(piece.leadWord);
-    std::vector<std::uint8_t> frame(std::size_t(header->length), 0);
-    putBigEndian32(frame.data(), piece.leadWord);
-    // The audio data of the frames before, last byte first, until the reservoir is full.
+    const int sideInfoEnd = 4 + header->sideInfoSize();
+    const std::size_t room = std::size_t(header->length - sideInfoEnd);
+    // The lead frames' audio data, all of it, the reservoir at its end.
+    std::vector<std::uint8_t> data(room * std::size_t(piece.leadFrames), 0);
     std::ifstream file(songPath, std::ios::binary);
-    const int dataStart = song.reference.sideInfoEnd();
+    const int songDataStart = song.reference.sideInfoEnd();
     std::size_t missing = std::size_t(piece.reservoir);
     for (std::int64_t i = piece.firstFrame - 1; missing > 0 && i >= 0 && file; --i) {
         const SongFrame &before = song.frames[std::size_t(i)];
-        const std::size_t data = std::size_t(before.length - dataStart);
-        const std::size_t n = std::min(missing, data);
+        const std::size_t n = std::min(missing, std::size_t(before.length - songDataStart));
         file.seekg(before.offset + before.length - std::int64_t(n));
-        file.read(reinterpret_cast<char *>(frame.data() + missing - n + (frame.size() - std::size_t(piece.reservoir))),
+        file.read(reinterpret_cast<char *>(data.data() + data.size() - std::size_t(piece.reservoir) + missing - n),
                   std::streamsize(n));
         missing -= n;
     }
     if (missing > 0 || !file)
         return std::nullopt;
-    return frame;
+
+    std::vector<std::uint8_t> frames(std::size_t(header->length) * std::size_t(piece.leadFrames), 0);
+    const std::size_t reservoirStart = data.size() - std::size_t(piece.reservoir);
+    for (int k = 0; k < piece.leadFrames; ++k) {
+        std::uint8_t *frame = frames.data() + std::size_t(k) * std::size_t(header->length);
+        putBigEndian32(frame, piece.leadWord);
+        std::copy_n(data.data() + std::size_t(k) * room, room, frame + sideInfoEnd);
+        // Each frame's data begins where the reservoir does: decoders keep the bytes of the frames
+        // before only as far back as the frame before reaches.
+        const std::size_t before = std::size_t(k) * room;
+        const int reach = before > reservoirStart ? int(before - reservoirStart) : 0;
+        if (header->version == 10) {
+            frame[4] = std::uint8_t(reach >> 1);
+            frame[5] = std::uint8_t((reach & 1) << 7);
+        } else {
+            frame[4] = std::uint8_t(reach);
+        }
+    }
+    return frames;
 }
 
 std::vector<ByteRange> frameRanges(const SongMap &song, const Placement &piece)

@@ -12,16 +12,17 @@
 ///
 /// A layer 3 frame's audio data may begin in the frames before it (the bit reservoir), and each
 /// granule's sound overlaps the one before. So the piece begins a frame or two before the frame
-/// that holds its first sample; where that first frame takes data from the frames before it, a
-/// silent frame of the piece's own goes in front and carries those bytes, the "lead frame". It
-/// stands in for the song's frames before, which decode to nothing the piece plays.
+/// that holds its first sample; where that first frame takes data from the frames before it,
+/// silent frames of the piece's own go in front and carry those bytes, the "lead frames". They
+/// stand in for the song's frames before, which decode to nothing the piece plays.
 struct Placement
 {
     std::int64_t firstFrame = 0;    ///< the piece's first frame of the song
     std::int64_t endFrame = 0;      ///< one past its last frame
-    /// The header of the lead frame in front of firstFrame; 0 when the piece needs none.
+    /// How many lead frames stand in front of firstFrame, and the header of each.
+    int leadFrames = 0;
     std::uint32_t leadWord = 0;
-    /// Bytes of firstFrame's audio data that lie in the frames before it, which the lead frame carries.
+    /// Bytes of firstFrame's audio data that lie in the frames before it, which the lead frames carry.
     int reservoir = 0;
     std::int64_t startSample = 0;   ///< the song's first sample the piece plays, as frames hold them
     std::int64_t endSample = 0;     ///< one past its last
@@ -34,8 +35,8 @@ struct Placement
     /// which have no way to say so: their pieces are whole frames around the marks.
     bool exact = true;
 
-    /// The piece's audio frames, the lead frame included.
-    std::int64_t frameCount() const { return endFrame - firstFrame + (leadWord ? 1 : 0); }
+    /// The piece's audio frames, the lead frames included.
+    std::int64_t frameCount() const { return endFrame - firstFrame + leadFrames; }
 };
 
 /// Why marks cannot make a piece.
@@ -63,9 +64,9 @@ struct ByteRange
 /// between them.
 std::vector<ByteRange> frameRanges(const SongMap &song, const Placement &piece);
 
-/// The lead frame of \a piece: the side information all zero, so it decodes to silence, and at the
-/// end of its audio data the \a piece.reservoir bytes of audio data before firstFrame, read from
-/// the song at \a songPath. Empty when the piece has no lead frame; nullopt when the song's bytes
-/// cannot be read.
-std::optional<std::vector<std::uint8_t>> leadFrame(const SongMap &song, const Placement &piece,
+/// The lead frames of \a piece, one after the other: their side information all zero, so they
+/// decode to silence, and at the end of their audio data the \a piece.reservoir bytes of audio data
+/// before firstFrame, read from the song at \a songPath. Empty when the piece has no lead frames;
+/// nullopt when the song's bytes cannot be read.
+std::optional<std::vector<std::uint8_t>> leadFrames(const SongMap &song, const Placement &piece,
                                                    const std::filesystem::path &songPath);

@@ -13,14 +13,23 @@ PieceReading readPiece(const QString &piecePath, const QString &songPath)
     const auto song = scanSong(fileSystemPath(songPath));
     if (!piece || !song || !piece->encoderFrame || !piece->encoderFrame->delay)
         return reading;
-    const QByteArray frames = readAll(piecePath).mid(piece->frames.front().offset);
+    const QByteArray pieceBytes = readAll(piecePath);
     const QByteArray songBytes = readAll(songPath);
+    // Lead frames of the piece's own may stand in front of the song's frames.
+    qint64 lead = 0;
+    while (lead < piece->frameCount()) {
+        const SongFrame &frame = piece->frames[std::size_t(lead)];
+        if (songBytes.contains(pieceBytes.mid(frame.offset, frame.length)))
+            break;
+        ++lead;
+    }
+    const QByteArray frames = pieceBytes.mid(piece->frames[std::size_t(lead)].offset);
     const auto first = std::find_if(song->frames.begin(), song->frames.end(), [&](const SongFrame &frame) {
         return songBytes.mid(frame.offset, frames.size()) == frames;
     });
     if (first == song->frames.end())
         return reading;
-    const qint64 index = first - song->frames.begin();
+    const qint64 index = first - song->frames.begin() - lead;
     const qint64 spf = song->samplesPerFrame;
     reading.from = first->offset;
     reading.length = frames.size();
