@@ -191,6 +191,23 @@ private slots:
         QCOMPARE(h->prompts.told[0].caption, QStringLiteral("错误"));
     }
 
+    void marksWithNoSoundBetweenThemAreRefusedInStepTwo()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        writeCbrSong(song, 300'000);
+        h->choose(song);
+        h->markAt(3);
+        h->fakeSong->moveTo(3.01);
+        h->click("Command1");
+        QCOMPARE(h->prompts.told.size(), 1);
+        QVERIFY(h->prompts.told[0].text.startsWith(QStringLiteral("起点和终点相隔不到一帧")));
+        QCOMPARE(h->prompts.told[0].caption, QStringLiteral("提示"));
+        QCOMPARE(h->visibleStep(), 2);
+        QCOMPARE(h->session->state().startPos, QStringLiteral("3"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("song.mp3")}));
+    }
+
     void aDoubleClickOnTheEndButtonKeepsThePiece()
     {
         QTemporaryDir dir;
