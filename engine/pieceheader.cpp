@@ -25,21 +25,40 @@ void putBigEndian16(std::uint8_t *to, std::uint16_t value)
 
 } // namespace
 
+namespace {
+
+/// Tables for eight bytes at a time: table k gives the CRC of a byte followed by k zero bytes.
+constexpr auto crcTables = [] {
+    std::array<std::array<std::uint16_t, 256>, 8> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned value = i;
+        for (int bit = 0; bit < 8; ++bit)
+            value = value & 1 ? (value >> 1) ^ 0xA001u : value >> 1;
+        t[0][i] = std::uint16_t(value);
+    }
+    for (std::size_t k = 1; k < 8; ++k) {
+        for (unsigned i = 0; i < 256; ++i)
+            t[k][i] = std::uint16_t((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
+    }
+    return t;
+}();
+
+} // namespace
+
 std::uint16_t lameCrc(std::uint16_t crc, const std::uint8_t *data, std::size_t size)
 {
-    static const auto table = [] {
-        std::array<std::uint16_t, 256> t{};
-        for (unsigned i = 0; i < 256; ++i) {
-            unsigned value = i;
-            for (int bit = 0; bit < 8; ++bit)
-                value = value & 1 ? (value >> 1) ^ 0xA001u : value >> 1;
-            t[i] = std::uint16_t(value);
-        }
-        return t;
-    }();
-    for (std::size_t i = 0; i < size; ++i)
-        crc = std::uint16_t((crc >> 8) ^ table[(crc ^ data[i]) & 0xFF]);
-    return crc;
+    // A byte at a time is a tenth of the speed of the copy it rides along with.
+    unsigned value = crc;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const std::uint8_t *bytes = data + i;
+        value = crcTables[7][(value ^ bytes[0]) & 0xFF] ^ crcTables[6][((value >> 8) ^ bytes[1]) & 0xFF]
+            ^ crcTables[5][bytes[2]] ^ crcTables[4][bytes[3]] ^ crcTables[3][bytes[4]] ^ crcTables[2][bytes[5]]
+            ^ crcTables[1][bytes[6]] ^ crcTables[0][bytes[7]];
+    }
+    for (; i < size; ++i)
+        value = (value >> 8) ^ crcTables[0][(value ^ data[i]) & 0xFF];
+    return std::uint16_t(value);
 }
 
 std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement &piece)
