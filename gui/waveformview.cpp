@@ -143,8 +143,10 @@ void WaveformView::peaksChanged(qint64 fromFrame)
     const int rate = m_loader->peaks().sampleRate;
     const TimeWindow window = shown();
     qsizetype column = 0;
-    if (rate > 0 && window.span() > 0)
-        column = std::max<qsizetype>(0, qsizetype(std::floor((double(fromFrame) / rate - window.from) / window.span() * m_columnCount)));
+    if (rate > 0 && window.span() > 0) {
+        const double place = (double(fromFrame) / rate - window.from) / window.span();
+        column = std::max<qsizetype>(0, qsizetype(std::floor(place * m_columnCount)));
+    }
     m_staleColumn = std::min(m_staleColumn, column);
 
     const double before = m_laidOutLength;
