@@ -1,12 +1,14 @@
 #include "app/desktopapp.h"
 
+#include "platform/mpg123decoder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
 DesktopApp::DesktopApp(const QStringList &arguments)
     : m_session(m_files, m_prompts, &m_songPlayer, &m_piecePlayer)
-    , m_window(m_session, m_processes)
+    , m_window(m_session, m_processes, &Mpg123Decoder::make)
 {
     m_prompts.setWindow(&m_window);
     // A song handed over by the desktop ("Open with") is taken as if chosen in step one, with the

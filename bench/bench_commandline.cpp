@@ -5,12 +5,12 @@
 #include "core/numbertext.h"
 #include "core/pathrules.h"
 #include "engine/placement.h"
+#include "tools.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -25,39 +25,20 @@ constexpr qint64 MiB = 1024 * 1024;
 constexpr int runs = 11;
 constexpr double pieceSeconds = 30.0;
 
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, args);
-    return process.waitForFinished(600'000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 /// A 64 MiB song at a constant 320 kbit/s: a minute of two tones encoded once, its frames repeated.
 bool makeSong(const QDir &dir, const QString &song)
 {
     const QString wav = dir.filePath(QStringLiteral("minute.wav"));
     const QString minute = dir.filePath(QStringLiteral("minute.mp3"));
-    if (!run(QStringLiteral("sox"), {QStringLiteral("-R"), QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                     QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), wav,
-                                     QStringLiteral("synth"), QStringLiteral("60"), QStringLiteral("sine"),
-                                     QStringLiteral("440"), QStringLiteral("sine"), QStringLiteral("660")})
-        || !run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("320"),
+    if (!runTool(QStringLiteral("sox"), {QStringLiteral("-R"), QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
+                                         QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"),
+                                         wav, QStringLiteral("synth"), QStringLiteral("60"), QStringLiteral("sine"),
+                                         QStringLiteral("440"), QStringLiteral("sine"), QStringLiteral("660")})
+        || !runTool(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("320"),
                                          QStringLiteral("--cbr"), QStringLiteral("-t"), wav, minute}))
         return false;
     QFile in(minute);
-    QFile out(song);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray frames = in.readAll();
-    // The last copy is cut short: its torn last frame is junk behind the song, as in many files.
-    while (out.size() < 64 * MiB) {
-        const QByteArray part = frames.left(64 * MiB - out.size());
-        if (out.write(part) != part.size())
-            return false;
-    }
-    return out.flush();
+    return in.open(QIODevice::ReadOnly) && repeatToSize(in.readAll(), song, 64 * MiB);
 }
 
 /// The song's bytes the cut copies for marks \a start and \a end, placed as the program places them.
@@ -77,7 +58,7 @@ std::optional<double> medianMs(const QString &program, const QStringList &args)
     for (int i = 0; i <= runs; ++i) {
         QElapsedTimer clock;
         clock.start();
-        if (!run(program, args))
+        if (!runTool(program, args))
             return std::nullopt;
         if (i > 0)
             ms.push_back(double(clock.nsecsElapsed()) / 1e6);

@@ -3,6 +3,7 @@
 // writes, and whether its memory grows. Figures only: nothing here passes or fails on timing.
 
 #include "sessionrig.h"
+#include "tools.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -110,32 +110,19 @@ CutRun cutThroughSession(SessionRig &rig, double duration)
 
     CutRun run;
     QEventLoop loop;
-    QElapsedTimer clock;
-    qint64 lastTurn = 0;
-    const auto gapSinceLastTurn = [&] {
-        const qint64 now = clock.nsecsElapsed();
-        const double gap = double(now - lastTurn) / 1e6;
-        lastTurn = now;
-        run.longestGapMs = std::max(run.longestGapMs, gap);
-        if (gap > longGapMs)
-            ++run.gapsOverLimit;
-    };
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, gapSinceLastTurn);
+    EventGaps gaps(longGapMs);
     QObject::connect(&rig.session, &CutSession::cutEnded, &loop, [&](bool ok) {
-        run.ms = double(clock.nsecsElapsed()) / 1e6;
-        gapSinceLastTurn();
+        run.ms = gaps.elapsedMs();
+        gaps.turn();
         run.ok = ok;
         loop.quit();
     });
-    ticker.start();
-    clock.start();
     rig.session.markEndAndCut();
     if (!rig.session.cutRunning())
         return run;
     loop.exec();
+    run.longestGapMs = gaps.longestMs();
+    run.gapsOverLimit = gaps.overLimit();
     const QList<qint32> &sizes = rig.session.state().pieceSizes;
     run.offset = sizes.value(0);
     run.length = sizes.value(1);
@@ -182,17 +169,6 @@ std::optional<SongFigures> measure(const QString &folder, qint64 size)
     rig.song.nextDuration = duration;
     // Choosing the song reads all its frame headers, on another thread: the event loop must keep
     // its turns meanwhile.
-    QElapsedTimer clock;
-    qint64 lastTurn = 0;
-    double openingGapMs = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        openingGapMs = std::max(openingGapMs, double(now - lastTurn) / 1e6);
-        lastTurn = now;
-    });
     // A plain event loop, not the test rig's wait, which sleeps between its turns.
     bool taken = false;
     QEventLoop loop;
@@ -202,13 +178,13 @@ std::optional<SongFigures> measure(const QString &folder, qint64 size)
     });
     QObject::connect(&rig.session, &CutSession::sourceRefused, &loop, &QEventLoop::quit);
     rig.prompts.openAnswers.enqueue(song);
-    clock.start();
-    ticker.start();
+    std::optional<EventGaps> gaps(std::in_place, longGapMs);
     rig.session.chooseSource();
     if (rig.session.opening())
         loop.exec();
-    const double openingMs = double(clock.nsecsElapsed()) / 1e6;
-    ticker.stop();
+    const double openingMs = gaps->elapsedMs();
+    const double openingGapMs = gaps->longestMs();
+    gaps.reset();
     if (!taken) {
         std::fprintf(stderr, "the song was refused\n");
         return std::nullopt;

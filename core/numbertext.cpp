@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -159,4 +160,17 @@ std::optional<double> timeTextSeconds(const QString &t)
     if (seconds >= 60.0 || (hasHours && minutes >= 60.0))
         return std::nullopt;
     return hours * 3600.0 + minutes * 60.0 + seconds;
+}
+
+QString clockText(double seconds)
+{
+    // A time stepped up by tenths lands a hair below its tenth (0.1 + 0.2 = 0.30000000000000004,
+    // but 0.7 + 0.1 = 0.7999999999999999): a millionth of a tenth more keeps it on its own.
+    const double shown = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 1e12) : 0.0;
+    const qint64 tenths = qint64(std::floor(shown * 10.0 + 1e-6));
+    const qint64 wholeSeconds = tenths / 10;
+    const QString rest = QStringLiteral("%1.%2").arg(wholeSeconds % 60, 2, 10, QLatin1Char('0')).arg(tenths % 10);
+    if (wholeSeconds < 3600)
+        return QStringLiteral("%1:%2").arg(wholeSeconds / 60).arg(rest);
+    return QStringLiteral("%1:%2:%3").arg(wholeSeconds / 3600).arg(wholeSeconds / 60 % 60, 2, 10, QLatin1Char('0')).arg(rest);
 }

@@ -8,6 +8,7 @@
 #include "gui/styledbutton.h"
 #include "gui/transportbar.h"
 #include "gui/twips.h"
+#include "gui/waveformview.h"
 #include "platform/processstarter.h"
 
 #include <QApplication>
@@ -52,12 +53,12 @@ TransportBar *transportBar(PlayerEngine *engine, const QString &name, QWidget *p
 
 } // namespace
 
-Frm::Frm(CutSession &session, ProcessStarter &processes, QWidget *parent)
+Frm::Frm(CutSession &session, ProcessStarter &processes, const AudioDecoderFactory &decoders, QWidget *parent)
     : QWidget(parent)
     , m_session(session)
     , m_processes(processes)
 {
-    buildControls();
+    buildControls(decoders);
     connectControls();
     formLoad();
     showState();
@@ -68,7 +69,7 @@ Frm::~Frm()
     delete m_about;
 }
 
-void Frm::buildControls()
+void Frm::buildControls(const AudioDecoderFactory &decoders)
 {
     setObjectName(QStringLiteral("Frm"));
     setWindowTitle(FrmText::title);
@@ -130,6 +131,9 @@ void Frm::buildControls()
                                  twips(2520, 3120, 2295, 615), paleGrey);
     m_continueButton = styledButton(QStringLiteral("dcButton5"), FrmText::continueCutting, m_panes[2],
                                     twips(4800, 3120, 2175, 615), paleGrey);
+    for (TransportBar *bar : {m_songBar, m_pieceBar})
+        bar->waveform()->setDecoders(decoders);
+    m_pieceBar->waveform()->setShowsPiece(true);
 
     // Mirrors of the session the user never sees, parked below the client area.
     auto *sizeFrame = new QWidget(this);
@@ -169,6 +173,8 @@ void Frm::connectControls()
 
     connect(&m_session, &CutSession::stepChanged, this, [this](int step) {
         m_sinceStepChange.start();
+        if (step == 3)
+            rememberCut();
         showStep(step);
     });
     connect(&m_session, &CutSession::changed, this, &Frm::showState);
@@ -190,6 +196,18 @@ void Frm::showState()
     for (int i = 0; i < 3; ++i)
         m_sizeBoxes[i]->setText(state.sizeBoxes[i]);
     m_statusLabel->setText(state.status);
+
+    const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
+    m_songBar->waveform()->setMarks(textValue(state.startPos),
+                                    cutFromThisSong ? std::optional(m_lastCut->kept) : std::nullopt);
+}
+
+void Frm::rememberCut()
+{
+    const CutState &state = m_session.state();
+    const auto start = textValue(state.startPos);
+    const auto end = textValue(state.endPos);
+    m_lastCut = start && end ? std::optional(ShownCut{state.sourcePath, TimeWindow{*start, *end}}) : std::nullopt;
 }
 
 void Frm::showStep(int n)

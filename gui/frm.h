@@ -1,12 +1,15 @@
 #pragma once
 
+#include "core/waveform.h"
 #include "gui/frma.h"
+#include "platform/audiodecoder.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class CutSession;
 class ProcessStarter;
@@ -23,7 +26,9 @@ class Frm : public QWidget
 {
     Q_OBJECT
 public:
-    Frm(CutSession &session, ProcessStarter &processes, QWidget *parent = nullptr);
+    /// The waveforms of the song and the piece are decoded with decoders made by \a decoders.
+    Frm(CutSession &session, ProcessStarter &processes, const AudioDecoderFactory &decoders,
+        QWidget *parent = nullptr);
     ~Frm() override;
 
     CutSession &session() const { return m_session; }
@@ -38,11 +43,13 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    void buildControls();
+    void buildControls(const AudioDecoderFactory &decoders);
     void connectControls();
     void formLoad();
     /// Shows what the session holds.
     void showState();
+    /// Keeps the marks of the cut that has just opened step three, for the song's waveform.
+    void rememberCut();
     void showAbout();
     /// The buttons of step three sit where the end button of step two was: the second click of
     /// a double-click on that button must not reach them.
@@ -73,6 +80,15 @@ private:
     std::array<QLineEdit *, 3> m_sizeBoxes{};
     QLineEdit *m_outputFolderBox = nullptr;
     QTimer *m_durationTimer = nullptr;
+
+    /// The last cut that reached step three: the song it was cut from and the stretch it kept.
+    /// Only the song's waveform reads it, to shade that stretch when the song shows again.
+    struct ShownCut
+    {
+        QString song;
+        TimeWindow kept;
+    };
+    std::optional<ShownCut> m_lastCut;
 
     QElapsedTimer m_sinceStepChange;
     /// Parentless on purpose: the About box is a window of its own, not one the main

@@ -1,5 +1,8 @@
 #include "gui/transportbar.h"
 
+#include "core/numbertext.h"
+#include "gui/waveformview.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -25,12 +28,6 @@ const QColor pausedColour(0xf0, 0xc0, 0x5a);
 const QColor idleColour(0x9a, 0xa4, 0xaf);
 const QColor failedColour(0xf0, 0x7a, 0x6e);
 
-QString minutesSeconds(qint64 ms)
-{
-    const qint64 seconds = qMax<qint64>(0, ms) / 1000;
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 int milliseconds(double seconds)
 {
     return int(std::lround(seconds * 1000.0));
@@ -43,7 +40,8 @@ void setTextColour(QWidget *widget, const QColor &colour)
     widget->setPalette(palette);
 }
 
-/// The dark panel above the transport bar, drawn as a rounded screen.
+/// The dark panel above the transport bar, drawn as a rounded screen: the fixed dark one in a
+/// light palette, the palette's own field colour in a dark one.
 class DisplayPanel : public QWidget
 {
 public:
@@ -52,10 +50,12 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        const QColor field = palette().color(QPalette::Base);
+        const bool darkPalette = palette().color(QPalette::Window).lightness() < 128;
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(displayBackground);
+        painter.setBrush(darkPalette && field.lightness() < 80 ? field : displayBackground);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
     }
 };
@@ -144,14 +144,19 @@ TransportBar::TransportBar(QWidget *parent)
     setTextColour(m_fileName, displayText);
     m_state = new QLabel(display);
     m_state->setObjectName(QStringLiteral("state"));
+    m_state->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_waveform = new WaveformView(display);
+    m_waveform->setObjectName(QStringLiteral("waveform"));
 
+    auto *heading = new QHBoxLayout;
+    heading->setContentsMargins(6, 0, 6, 0);
+    heading->addWidget(m_fileName, 1);
+    heading->addWidget(m_state);
     auto *displayLayout = new QVBoxLayout(display);
-    displayLayout->setContentsMargins(12, 6, 12, 6);
+    displayLayout->setContentsMargins(6, 4, 6, 6);
     displayLayout->setSpacing(2);
-    displayLayout->addStretch();
-    displayLayout->addWidget(m_fileName);
-    displayLayout->addWidget(m_state);
-    displayLayout->addStretch();
+    displayLayout->addLayout(heading);
+    displayLayout->addWidget(m_waveform, 1);
 
     m_seek = new SeekSlider(this, [this](int ms) { seekTo(ms); });
     m_seek->setObjectName(QStringLiteral("seek"));
@@ -168,7 +173,7 @@ TransportBar::TransportBar(QWidget *parent)
     m_time->setObjectName(QStringLiteral("time"));
     m_time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Wide enough for long songs from the start, so the bar does not shift while playing.
-    m_time->setMinimumWidth(m_time->fontMetrics().horizontalAdvance(QStringLiteral("00:00 / 00:00")));
+    m_time->setMinimumWidth(m_time->fontMetrics().horizontalAdvance(QStringLiteral("00:00.0 / 00:00.0")));
 
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(2);
@@ -229,6 +234,7 @@ void TransportBar::setEngine(PlayerEngine *engine)
     if (m_engine)
         disconnect(m_engine, nullptr, this, nullptr);
     m_engine = engine;
+    m_waveform->setEngine(engine);
     if (m_engine) {
         connect(m_engine, &PlayerEngine::sourceChanged, this, &TransportBar::sourceChanged);
         connect(m_engine, &PlayerEngine::stateChanged, this, &TransportBar::showState);
@@ -251,7 +257,6 @@ void TransportBar::sourceChanged()
     const QString path = m_engine ? m_engine->source() : QString();
     m_fileName->setText(path.isEmpty() ? QString() : QFileInfo(path).fileName());
     m_fileName->setToolTip(QDir::toNativeSeparators(path));
-    // Without a file the state line stands alone, in the middle of the display.
     m_fileName->setVisible(!path.isEmpty());
     showDuration();
 }
@@ -335,5 +340,5 @@ void TransportBar::showTime()
     const std::optional<double> now = m_engine ? m_engine->position() : std::nullopt;
     const std::optional<double> length = m_engine ? m_engine->duration() : std::nullopt;
     const qint64 shown = m_seek->isSliderDown() ? m_seek->sliderPosition() : (now ? milliseconds(*now) : 0);
-    m_time->setText(minutesSeconds(shown) + QStringLiteral(" / ") + minutesSeconds(length ? milliseconds(*length) : 0));
+    m_time->setText(clockText(shown / 1000.0) + QStringLiteral(" / ") + clockText(length ? milliseconds(*length) / 1000.0 : 0.0));
 }

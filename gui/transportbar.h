@@ -8,10 +8,11 @@
 class QLabel;
 class QSlider;
 class QToolButton;
+class WaveformView;
 
-/// A small display (file name, state) above a seek slider, play, pause and stop buttons and the
-/// time, showing and steering whatever engine it is given. Problems with a file show as a line
-/// in the display and never as a dialog.
+/// A small display (file name, state, the sound's waveform) above a seek slider, play, pause and
+/// stop buttons and the time, showing and steering whatever engine it is given. Problems with a
+/// file show as a line in the display and never as a dialog.
 class TransportBar : public QWidget
 {
     Q_OBJECT
@@ -21,6 +22,8 @@ public:
 
     /// Follows \a engine from now on; nullptr leaves the bar idle.
     void setEngine(PlayerEngine *engine);
+    /// The waveform in the display, which follows the same engine.
+    WaveformView *waveform() const { return m_waveform; }
 
     QSize sizeHint() const override { return {464, 141}; }
 
@@ -36,6 +39,7 @@ private:
 
     QLabel *m_fileName = nullptr;
     QLabel *m_state = nullptr;
+    WaveformView *m_waveform = nullptr;
     QSlider *m_seek = nullptr;
     QToolButton *m_play = nullptr;
     QToolButton *m_pause = nullptr;

@@ -166,6 +166,28 @@ private slots:
         QFETCH(std::optional<double>, seconds);
         QCOMPARE(::timeTextSeconds(text), seconds);
     }
+
+    void clockText_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << 0.0 << "0:00.0";
+        QTest::newRow("tenths cut, not rounded") << 12.39 << "0:12.3";
+        QTest::newRow("stepped up by tenths") << 0.1 + 0.2 << "0:00.3";
+        QTest::newRow("a hair below its tenth") << 0.7 + 0.1 << "0:00.8";
+        QTest::newRow("minutes") << 83.25 << "1:23.2";
+        QTest::newRow("last tenth of an hour") << 3599.99 << "59:59.9";
+        QTest::newRow("hours") << 4 * 3600.0 + 62.5 << "4:01:02.5";
+        QTest::newRow("negative") << -3.0 << "0:00.0";
+    }
+    void clockText()
+    {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(::clockText(seconds), text);
+        // What the clock shows is a time the command line takes.
+        QVERIFY(::timeTextSeconds(text));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestNumberText)

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include "platform/mpg123decoder.h"
 #include "platform/qtplayerengine.h"
 #include "sessionrig.h"
 
@@ -21,7 +22,7 @@ Harness::Harness(Players players)
         fakePiece = static_cast<FakeEngine *>(piece.get());
     }
     session = std::make_unique<CutSession>(files, prompts, song.get(), piece.get());
-    frm = std::make_unique<Frm>(*session, processes);
+    frm = std::make_unique<Frm>(*session, processes, &Mpg123Decoder::make);
     frm->show();
 }
 

@@ -1,0 +1,94 @@
+#include "core/waveform.h"
+
+#include <algorithm>
+#include <cmath>
+
+void addSamples(PeakBuckets &peaks, std::span<const float> samples, int channels)
+{
+    if (channels <= 0 || peaks.bucketFrames <= 0)
+        return;
+    const qint64 frames = qint64(samples.size()) / channels;
+    for (qint64 done = 0; done < frames;) {
+        const qint64 filled = peaks.frames % peaks.bucketFrames;
+        const qint64 take = std::min<qint64>(peaks.bucketFrames - filled, frames - done);
+        const std::span<const float> run = samples.subspan(size_t(done * channels), size_t(take * channels));
+        float low = run.front();
+        float high = run.front();
+        for (const float s : run) {
+            low = std::min(low, s);
+            high = std::max(high, s);
+        }
+        if (filled == 0) {
+            peaks.buckets.append({low, high});
+        } else {
+            PeakBucket &last = peaks.buckets.last();
+            last.low = std::min(last.low, low);
+            last.high = std::max(last.high, high);
+        }
+        peaks.frames += take;
+        done += take;
+    }
+}
+
+QList<PeakBucket> columnPeaks(const PeakBuckets &peaks, TimeWindow window, int columns, int firstColumn)
+{
+    QList<PeakBucket> result;
+    const qint64 count = peaks.buckets.size();
+    if (peaks.sampleRate <= 0 || peaks.bucketFrames <= 0 || columns <= 0 || window.span() <= 0 || count == 0)
+        return result;
+    // Everything in buckets from the song's start: bucket i spans [i, i + 1), its middle i + 0.5.
+    const double bucketsPerSecond = double(peaks.sampleRate) / peaks.bucketFrames;
+    const double start = window.from * bucketsPerSecond;
+    const double perColumn = window.span() * bucketsPerSecond / columns;
+    for (int c = std::max(firstColumn, 0); c < columns; ++c) {
+        const double a = start + c * perColumn;
+        const double b = a + perColumn;
+        qint64 first = qint64(std::ceil(a - 0.5));
+        qint64 end = qint64(std::ceil(b - 0.5));
+        if (first >= end) {
+            first = qint64(std::floor((a + b) / 2));
+            end = first + 1;
+        }
+        first = std::max<qint64>(first, 0);
+        if (first >= count)
+            break;
+        end = std::min(end, count);
+        PeakBucket peak = peaks.buckets[first];
+        for (qint64 i = first + 1; i < end; ++i) {
+            peak.low = std::min(peak.low, peaks.buckets[i].low);
+            peak.high = std::max(peak.high, peaks.buckets[i].high);
+        }
+        result.append(peak);
+    }
+    return result;
+}
+
+TimeWindow zoomedWindow(TimeWindow window, double factor, double anchor, double length, double shortest)
+{
+    if (!(length > 0))
+        return {};
+    const double span = std::clamp(window.span() * factor, std::min(shortest, length), length);
+    const double place = window.span() > 0 ? std::clamp((anchor - window.from) / window.span(), 0.0, 1.0) : 0.5;
+    const double from = std::clamp(anchor - place * span, 0.0, length - span);
+    return {from, from + span};
+}
+
+TimeWindow windowShowing(TimeWindow window, double seconds, double length)
+{
+    if (seconds >= window.from && seconds <= window.to)
+        return window;
+    const double span = std::clamp(window.span(), 0.0, std::max(length, 0.0));
+    const double from = std::clamp(seconds - span / 10, 0.0, std::max(length - span, 0.0));
+    return {from, from + span};
+}
+
+double steppedTime(double seconds, double step)
+{
+    if (step == 0)
+        return seconds;
+    const double size = std::abs(step);
+    // A position stepped to before lies a hair off its multiple: it counts as on it.
+    const double slack = 1e-6;
+    const double count = step > 0 ? std::floor(seconds / size + slack) + 1 : std::ceil(seconds / size - slack) - 1;
+    return std::max(count * size, 0.0);
+}

@@ -1,0 +1,91 @@
+#include "platform/mpg123decoder.h"
+
+#include <QFile>
+
+#include <mpg123.h>
+
+#include <algorithm>
+
+namespace {
+
+bool libraryReady()
+{
+    // Libraries before 1.27 must be set up once before their first handle; later ones ignore it.
+    static const bool ready = mpg123_init() == MPG123_OK;
+    return ready;
+}
+
+} // namespace
+
+Mpg123Decoder::Mpg123Decoder() = default;
+
+Mpg123Decoder::~Mpg123Decoder()
+{
+    if (m_handle)
+        mpg123_delete(m_handle);
+}
+
+std::optional<AudioDecoder::Format> Mpg123Decoder::open(const QString &path)
+{
+    m_ended = true;
+    m_failed = false;
+    if (!m_handle && libraryReady())
+        m_handle = mpg123_new(nullptr, nullptr);
+    if (!m_handle)
+        return std::nullopt;
+    // Gapless, so that time 0 is where a gapless player's is and the marks' times are; quiet,
+    // since a damaged frame is the file's business, not the terminal's.
+    mpg123_param(m_handle, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    // Floats at the file's own rate and channels: a converted rate would move every time.
+    mpg123_format_none(m_handle);
+    const long *rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (size_t i = 0; i < rateCount; ++i)
+        mpg123_format(m_handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+
+    if (mpg123_open(m_handle, QFile::encodeName(path).constData()) != MPG123_OK)
+        return std::nullopt;
+    int encoding = 0;
+    if (mpg123_getformat(m_handle, &m_rate, &m_channels, &encoding) != MPG123_OK || encoding != MPG123_ENC_FLOAT_32
+        || m_rate <= 0 || m_channels < 1) {
+        mpg123_close(m_handle);
+        return std::nullopt;
+    }
+    Format format{int(m_rate), m_channels, std::nullopt};
+    if (const off_t frames = mpg123_length(m_handle); frames >= 0)
+        format.frames = frames;
+    m_ended = false;
+    return format;
+}
+
+qsizetype Mpg123Decoder::read(std::span<float> samples)
+{
+    // Whole frames only, so that every call ends on a frame's last channel.
+    const size_t frameSamples = size_t(std::max(m_channels, 1));
+    const size_t bytes = samples.size() / frameSamples * frameSamples * sizeof(float);
+    while (!m_ended && bytes > 0) {
+        size_t done = 0;
+        const int status = mpg123_read(m_handle, samples.data(), bytes, &done);
+        if (status == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0;
+            int encoding = 0;
+            mpg123_getformat(m_handle, &rate, &channels, &encoding);
+            // Another rate or channel count part-way would put the rest of the sound at other
+            // times than a player plays it; what came before stands.
+            if (rate != m_rate || channels != m_channels) {
+                m_ended = true;
+                m_failed = true;
+            }
+        } else if (status == MPG123_DONE) {
+            m_ended = true;
+        } else if (status != MPG123_OK) {
+            m_ended = true;
+            m_failed = true;
+        }
+        if (done > 0)
+            return qsizetype(done / sizeof(float));
+    }
+    return 0;
+}
