@@ -1,7 +1,8 @@
-// How long reading a song's frame timeline takes beside one plain read of its bytes, page cache
+// How long reading a song's frame map takes beside one plain read of its bytes, page cache
 // warm, for songs of 64 and 256 MiB at 320 kbit/s.
 
-#include "core/frametimeline.h"
+#include "core/pathrules.h"
+#include "engine/songmap.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -78,7 +79,7 @@ int main()
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    std::printf("%-8s %8s %12s %12s %7s\n", "song", "frames", "timeline ms", "read ms", "ratio");
+    std::printf("%-8s %8s %12s %12s %7s\n", "song", "frames", "map ms", "read ms", "ratio");
     for (const int mib : {64, 256}) {
         const QString path = dir.filePath(QStringLiteral("song-%1.mp3").arg(mib));
         if (!writeSong(path, qint64(mib) << 20)) {
@@ -86,8 +87,12 @@ int main()
             return 1;
         }
         plainRead(path);
-        qsizetype frames = 0;
-        const double scan = medianMs([&] { frames = scanFrameTimeline(path).value_or(FrameTimeline{}).frameCount(); });
+        const std::filesystem::path songPath = fileSystemPath(path);
+        std::int64_t frames = 0;
+        const double scan = medianMs([&] {
+            const auto song = scanSong(songPath);
+            frames = song ? song->frameCount() : 0;
+        });
         const double read = medianMs([&] { plainRead(path); });
         std::printf("%3d MiB  %8lld %12.2f %12.2f %7.2f\n", mib, static_cast<long long>(frames), scan, read, scan / read);
         QFile::remove(path);

@@ -54,7 +54,8 @@ std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double star
         return piece;
     }
 
-    piece.firstFrame = firstDecodedFrame(song, start);
+    // From the song's own start the piece is the song's frames from the first, as the song is.
+    piece.firstFrame = start == song.firstSample() ? 0 : firstDecodedFrame(song, start);
     // The song's own frames before it would do as well where they are few; but at a low bit rate
     // the reservoir reaches back over more frames than the LAME tag's 12-bit delay can skip, and
     // a decoder complains of the first one, whose data lies outside the piece. Silent frames of
@@ -68,7 +69,7 @@ std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double star
         const int ownRoom = own->length - sideInfoEnd;
         const int ownFrames = (piece.reservoir + ownRoom - 1) / ownRoom;
         const std::int64_t ownDelay = start - (piece.firstFrame - ownFrames) * spf - decoderDelay;
-        if (ownRoom > 0 && ownDelay <= maxTagDelay && piece.firstFrame >= ownFrames) {
+        if (ownDelay <= maxTagDelay && piece.firstFrame >= ownFrames) {
             piece.leadFrames = ownFrames;
             piece.leadWord = own->word;
         } else {
