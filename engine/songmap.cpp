@@ -218,9 +218,14 @@ std::optional<EncoderFrame> encoderFrameIn(const Span &span, std::int64_t at, co
     header.offset = at;
     header.length = frame.length;
 
-    const int xingAt = frame.sideInfoEnd();
-    if (xingAt + 8 <= frame.length
-        && (std::memcmp(bytes + xingAt, "Xing", 4) == 0 || std::memcmp(bytes + xingAt, "Info", 4) == 0)) {
+    // Behind the side information; lame puts it there in a frame marked as protected too, as if
+    // the frame had no CRC.
+    const auto xingTagAt = [&](int offset) {
+        return offset + 8 <= frame.length
+            && (std::memcmp(bytes + offset, "Xing", 4) == 0 || std::memcmp(bytes + offset, "Info", 4) == 0);
+    };
+    const int xingAt = xingTagAt(frame.sideInfoEnd()) ? frame.sideInfoEnd() : 4 + frame.sideInfoSize();
+    if (xingTagAt(xingAt)) {
         header.tag.assign(reinterpret_cast<const char *>(bytes + xingAt), 4);
         const std::uint32_t flags = bigEndian32(bytes + xingAt + 4);
         int field = xingAt + 8;
