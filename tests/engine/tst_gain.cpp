@@ -22,12 +22,18 @@ namespace {
 
 QString songPath(const QString &name)
 {
-    return QStringLiteral(FIXTURE_DIR "/songs/") + name;
+    return QStringLiteral(FIXTURE_DIR "/") + name;
 }
 
+/// The songs the sample-exact tests cut, and those whose frames carry a CRC, as "folder/name".
 QStringList songNames()
 {
-    return QDir(QStringLiteral(FIXTURE_DIR "/songs")).entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name);
+    QStringList names;
+    for (const QString &folder : {QStringLiteral("songs"), QStringLiteral("crc")}) {
+        for (const QString &name : QDir(songPath(folder)).entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name))
+            names.append(folder + u'/' + name);
+    }
+    return names;
 }
 
 /// Where the pieces are cut from every song: 3.1 s, so that a fade of 1.5 s is held to a third.
@@ -240,8 +246,8 @@ void TestGain::protectedFramesAndTheLameTagStillPassTheirCrcs_data()
 {
     QTest::addColumn<QString>("song");
     QTest::addColumn<bool>("maxVolume");
-    QVERIFY(!songNames().filter(QStringLiteral("crc-")).isEmpty());
-    for (const QString &song : songNames().filter(QStringLiteral("crc-"))) {
+    QVERIFY(!songNames().filter(QStringLiteral("crc/")).isEmpty());
+    for (const QString &song : songNames().filter(QStringLiteral("crc/"))) {
         QTest::addRow("%s fades", qPrintable(song)) << song << false;
         QTest::addRow("%s fades and loudness", qPrintable(song)) << song << true;
     }
@@ -267,7 +273,7 @@ void TestGain::aPieceTooShortForARampKeepsItsEnds()
 {
     // Just over a frame: a third of it is less than a granule's sound reaches.
     Pieces pieces;
-    QVERIFY2(pieces.make(QStringLiteral("cbr128-stereo-44k1.mp3"), {defaultFadeSeconds, defaultFadeSeconds, false}, 1.0, 1.03),
+    QVERIFY2(pieces.make(QStringLiteral("songs/cbr128-stereo-44k1.mp3"), {defaultFadeSeconds, defaultFadeSeconds, false}, 1.0, 1.03),
              qPrintable(pieces.why()));
     const DecodedSound after = decodeMp3(pieces.changed);
     QVERIFY(after.problems.isEmpty());
@@ -294,11 +300,11 @@ void TestGain::whatCannotBeChangedStaysAsItWas()
     if (kind.startsWith(u"layer"))
         QVERIFY(writeFile(path, framesOfLayer(kind == u"layer I" ? 1 : 2)));
     else if (kind == u"no LAME tag")
-        QVERIFY(QFile::copy(songPath(QStringLiteral("cbr128-stereo-44k1-noinfo.mp3")), path));
+        QVERIFY(QFile::copy(songPath(QStringLiteral("songs/cbr128-stereo-44k1-noinfo.mp3")), path));
     else if (kind == u"random")
         QVERIFY(writeFile(path, QByteArray(5000, 'x')));
     else
-        QVERIFY(cutAsTheCommandLineDoes(songPath(QStringLiteral("cbr128-stereo-44k1.mp3")), 0.2, 3.3, path));
+        QVERIFY(cutAsTheCommandLineDoes(songPath(QStringLiteral("songs/cbr128-stereo-44k1.mp3")), 0.2, 3.3, path));
     const QByteArray bytes = readAll(path);
 
     std::optional<std::string> problem;
