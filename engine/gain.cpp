@@ -7,7 +7,6 @@
 #include <mpg123.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <fstream>
 #include <memory>

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+
 namespace {
 
 /// \a song cut from 0.5 s to 2.5 s as the command line cuts it, then changed by \a change.
