@@ -1,9 +1,12 @@
 // Prints how a cut through the session compares with a plain copy of the same bytes, whether it
 // grows with the song or only with the piece, how long the event loop goes without a turn while it
-// writes, and whether its memory grows. Figures only: nothing here passes or fails on timing.
+// writes, whether its memory grows, and what fading the piece in and out costs beside the cut. Figures only: nothing here passes or fails on timing.
 
 #include "sessionrig.h"
 #include "tools.h"
+
+#include "core/pathrules.h"
+#include "engine/gain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -97,6 +100,9 @@ struct CutRun
     int gapsOverLimit = 0;
     qint64 offset = 0;
     qint64 length = 0;
+    /// Fading the piece in and out, once it is cut.
+    double fadeMs = 0;
+    bool faded = false;
 };
 
 /// Marks 30 s around the middle of the song and cuts, timed from the end mark to cutEnded while
@@ -126,6 +132,9 @@ CutRun cutThroughSession(SessionRig &rig, double duration)
     const QList<qint32> &sizes = rig.session.state().pieceSizes;
     run.offset = sizes.value(0);
     run.length = sizes.value(1);
+    clock.restart();
+    run.faded = !applyGain(fileSystemPath(rig.session.keptPieceName()), {defaultFadeSeconds, defaultFadeSeconds, false});
+    run.fadeMs = double(clock.nsecsElapsed()) / 1e6;
     QFile::remove(rig.session.keptPieceName());
     return run;
 }
@@ -152,6 +161,7 @@ struct SongFigures
 {
     double plainMs = 0;
     double cutMs = 0;
+    double fadeMs = 0;
     double longestGapMs = 0;
     int gapsOverLimit = 0;
     qint64 peakKB = 0;
@@ -202,31 +212,38 @@ std::optional<SongFigures> measure(const QString &folder, qint64 size)
     SongFigures figures;
     std::vector<double> plain;
     std::vector<double> cut;
+    std::vector<double> fade;
     const QString copy = folder + QStringLiteral("/copy.mp3");
     for (int i = 0; i <= runs; ++i) {
         const CutRun run = cutThroughSession(rig, duration);
         const auto plainMs = plainCopyMs(song, run.offset, run.length, copy);
         QFile::remove(copy);
-        if (!run.ok || !plainMs) {
-            std::fprintf(stderr, "a cut or a plain copy failed\n");
+        if (!run.ok || !run.faded || !plainMs) {
+            std::fprintf(stderr, "a cut, its fades or a plain copy failed\n");
             return std::nullopt;
         }
         // The first pair is not counted: it pays for pages the kernel hands out for the first time.
         if (i == 0)
             continue;
         cut.push_back(run.ms);
+        fade.push_back(run.fadeMs);
         plain.push_back(*plainMs);
         figures.longestGapMs = std::max(figures.longestGapMs, run.longestGapMs);
         figures.gapsOverLimit += run.gapsOverLimit;
     }
     figures.plainMs = median(plain);
     figures.cutMs = median(cut);
+    figures.fadeMs = median(fade);
     figures.peakKB = peakMemoryKB();
     std::printf("%4lld MiB song, %.0f s from its middle (%.2f MiB): cut %.2f ms, plain copy of those bytes %.2f ms,"
                 " ratio %.2f x; longest event gap %.2f ms (%d over %.0f ms); peak memory while cutting %.1f MiB\n",
                 static_cast<long long>(size / MiB), pieceSeconds, pieceSeconds / frameSeconds * frameBytes / MiB,
                 figures.cutMs, figures.plainMs, figures.cutMs / figures.plainMs, figures.longestGapMs,
                 figures.gapsOverLimit, longGapMs, double(figures.peakKB) / 1024.0);
+    std::printf("%4lld MiB song: fading the %.0f s piece in and out, %.1f s each, %.2f ms beside its cut's %.2f ms"
+                " (%.2f x)\n",
+                static_cast<long long>(size / MiB), pieceSeconds, defaultFadeSeconds, figures.fadeMs, figures.cutMs,
+                figures.fadeMs / figures.cutMs);
     QFile::remove(song);
     return figures;
 }

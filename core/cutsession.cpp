@@ -346,9 +346,15 @@ void CutSession::cut(double endSeconds)
                          QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
                          pieceHeaderFrame(*m_song, piece),
                          std::move(*lead),
-                         target};
+                         target,
+                         songTakesGain() ? gainChange() : GainChange()};
+    startWriter(std::move(job), &CutSession::finishCut);
+}
+
+void CutSession::startWriter(PieceWriter::Job job, void (CutSession::*finished)(bool, const QString &, bool))
+{
     m_writer = new PieceWriter(m_files, std::move(job), this);
-    connect(m_writer, &PieceWriter::finished, this, &CutSession::finishCut);
+    connect(m_writer, &PieceWriter::finished, this, finished);
     connect(m_writer, &PieceWriter::progressed, this,
             [this](qint64 written) { emit cutProgress(written, m_writer->job().length()); });
     m_writer->start();
@@ -358,6 +364,8 @@ void CutSession::cut(double endSeconds)
 
 void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed)
 {
+    if (ok)
+        m_keptJob = m_writer->job();
     m_writer->deleteLater();
     m_writer = nullptr;
     if (!ok) {
@@ -371,6 +379,8 @@ void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed
     showStep(3);
     if (m_piecePlayer)
         m_piecePlayer->load(keptPieceName());
+    if (gainChange().any() && !songTakesGain())
+        tellNoGain();
     emit cutEnded(true);
 }
 
@@ -428,4 +438,74 @@ void CutSession::chooseAgain()
     showStep(1);
     if (m_songPlayer)
         m_songPlayer->stop();
+}
+
+void CutSession::setFadeIn(bool on)
+{
+    chooseGain(&GainChoice::fadeIn, on);
+}
+
+void CutSession::setFadeOut(bool on)
+{
+    chooseGain(&GainChoice::fadeOut, on);
+}
+
+void CutSession::setMaxVolume(bool on)
+{
+    chooseGain(&GainChoice::maxVolume, on);
+}
+
+void CutSession::chooseGain(bool GainChoice::*choice, bool on)
+{
+    // A piece being written keeps the choice it began with.
+    if (cutRunning() || m_state.gain.*choice == on)
+        return;
+    m_gainBefore = m_state.gain;
+    m_state.gain.*choice = on;
+    emit changed();
+    if (m_state.step != 3 || !m_keptJob || !m_files.isNormalFile(m_keptJob->targetPath))
+        return;
+    if (!songTakesGain()) {
+        tellNoGain();
+        return;
+    }
+    // Cut again from the song rather than changed in place: the piece then never holds a fade
+    // it no longer should, and a failure leaves it as it was.
+    PieceWriter::Job job = *m_keptJob;
+    job.gain = gainChange();
+    startWriter(std::move(job), &CutSession::finishRewrite);
+}
+
+void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFailed)
+{
+    m_writer->deleteLater();
+    m_writer = nullptr;
+    if (!ok) {
+        m_state.gain = m_gainBefore;
+        emit changed();
+        tellError((sourceFailed ? CutText::sourceReadFailed : CutText::rewriteFailed).arg(failedPath));
+        emit cutEnded(false);
+        return;
+    }
+    // From the start: what was heard so far was the piece as it was.
+    if (m_piecePlayer)
+        m_piecePlayer->load(m_keptJob->targetPath);
+    emit cutEnded(true);
+}
+
+GainChange CutSession::gainChange() const
+{
+    const GainChoice &choice = m_state.gain;
+    return {choice.fadeIn ? defaultFadeSeconds : 0.0, choice.fadeOut ? defaultFadeSeconds : 0.0, choice.maxVolume};
+}
+
+bool CutSession::songTakesGain() const
+{
+    return m_song && m_song->reference.layer == 3;
+}
+
+void CutSession::tellNoGain()
+{
+    tellHint(CutText::noGainForLayer.arg(m_song->reference.layer == 1 ? QStringLiteral("I") : QStringLiteral("II")),
+             CutText::captionHint);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/cutstate.h"
+#include "core/piecewriter.h"
 #include "core/prompts.h"
 #include "engine/placement.h"
 #include "engine/songmap.h"
@@ -15,7 +16,6 @@
 #include <memory>
 #include <optional>
 
-class PieceWriter;
 class QThread;
 
 /// One person's work on ringtones: the song chosen, its marks, the piece cut from it and what
@@ -77,6 +77,11 @@ public:
     void refreshDuration();
     /// Stops a cut that is writing, and removes what it wrote.
     void abandonCut();
+    /// Pieces fade in from silence, fade out to it, or play as loud as they can: from the next
+    /// cut on, and at once for the piece step three plays, which is cut again from the song.
+    void setFadeIn(bool on);
+    void setFadeOut(bool on);
+    void setMaxVolume(bool on);
 
 signals:
     void stepChanged(int step);
@@ -110,6 +115,14 @@ private:
     void tellMarkProblem(MarkProblem problem, double startSeconds, double endSeconds);
     void cut(double endSeconds);
     void finishCut(bool ok, const QString &failedPath, bool sourceFailed);
+    void startWriter(PieceWriter::Job job, void (CutSession::*finished)(bool, const QString &, bool));
+    void chooseGain(bool GainChoice::*choice, bool on);
+    void finishRewrite(bool ok, const QString &failedPath, bool sourceFailed);
+    /// What the choice asks of a piece.
+    GainChange gainChange() const;
+    /// Only layer 3 has a global_gain to change.
+    bool songTakesGain() const;
+    void tellNoGain();
 
     FileSystem &m_files;
     Prompts &m_prompts;
@@ -125,4 +138,8 @@ private:
     std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;
     PieceWriter *m_writer = nullptr;
+    /// The last cut that made a piece: what the piece is cut again from when its gain changes.
+    std::optional<PieceWriter::Job> m_keptJob;
+    /// The choice the piece had before it is cut again, taken back if that fails.
+    GainChoice m_gainBefore;
 };

@@ -8,6 +8,14 @@
 /// The three size boxes, in KB: what a cut placed, shown as the window has always shown it.
 using SizeBoxes = std::array<QString, 3>;
 
+/// How pieces play: the three boxes of step three.
+struct GainChoice
+{
+    bool fadeIn = false;        ///< from silence at the start mark
+    bool fadeOut = false;       ///< to silence at the end mark
+    bool maxVolume = false;     ///< as loud as the loudest sample allows without clipping
+};
+
 /// Everything a cut session knows, as typed values. Nothing resets it: each value keeps what it
 /// was given until its own writer gives it another, across every move between the steps.
 struct CutState
@@ -28,4 +36,5 @@ struct CutState
     double duration = 0.0;      ///< seconds of the song
     double fileKB = 0.0;        ///< fileLength in KB, rounded to one decimal
     QString status;             ///< the line that says how far the marking has come
+    GainChoice gain;            ///< for every piece from the next cut on, and the kept one
 };

@@ -1,10 +1,12 @@
 #include "core/piecewriter.h"
 
+#include "core/pathrules.h"
 #include "core/savetarget.h"
 #include "engine/pieceheader.h"
 
 #include <QElapsedTimer>
 #include <QFileDevice>
+#include <QThread>
 
 PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
     : QObject(parent)
@@ -136,14 +138,48 @@ bool PieceWriter::finishPiece()
     }
     m_piece.reset();
     m_source.reset();
+    if (m_job.gain.any())
+        changeGain();
+    else
+        namePiece();
+    return false;
+}
+
+void PieceWriter::changeGain()
+{
+    m_gainThread = QThread::create([this, piece = fileSystemPath(m_temporary), gain = m_job.gain] {
+        m_gainProblem = applyGain(piece, gain);
+    });
+    m_gainThread->setParent(this);
+    connect(m_gainThread, &QThread::finished, this, [this] {
+        joinGainThread();
+        if (m_gainProblem)
+            fail(m_job.targetPath, false);
+        else
+            namePiece();
+    });
+    m_gainThread->start();
+}
+
+void PieceWriter::joinGainThread()
+{
+    // Its finished() comes a moment before it has quite ended.
+    if (m_gainThread) {
+        m_gainThread->wait();
+        delete m_gainThread;
+        m_gainThread = nullptr;
+    }
+}
+
+void PieceWriter::namePiece()
+{
     if (m_files.length(m_temporary) != m_job.length()
         || m_files.rename(m_temporary, m_job.targetPath) != FileSystem::MoveResult::Moved) {
         fail(m_job.targetPath, false);
-        return false;
+        return;
     }
     m_done = true;
     emit finished(true, QString(), false);
-    return false;
 }
 
 void PieceWriter::fail(const QString &path, bool sourceFailed)
@@ -155,6 +191,8 @@ void PieceWriter::fail(const QString &path, bool sourceFailed)
 
 void PieceWriter::discard()
 {
+    // The gain's thread works on the temporary file: it must be done with it first.
+    joinGainThread();
     m_piece.reset();
     m_source.reset();
     if (!m_temporary.isEmpty())

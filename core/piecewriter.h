@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/gain.h"
 #include "engine/placement.h"
 #include "platform/filesystem.h"
 
@@ -10,11 +11,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
+
+class QThread;
 
 /// Writes one piece of a source file: its tag, its header frame, its lead frames, then the source's
 /// bytes of each of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
-/// of the copied bytes once they are all written. They go to a temporary file beside the
+/// of the copied bytes once they are all written, and then the piece's gain changes as the job
+/// asks, on another thread, since that may decode the whole piece. They go to a temporary file beside the
 /// target, which takes the target's name, replacing what was there, only once it is whole and
 /// its length checked: a failure never leaves a half-written file under the target's name, and
 /// leaves no temporary file either.
@@ -43,6 +49,8 @@ public:
         /// The first audio frames, made for the piece; empty for none.
         std::vector<std::uint8_t> lead;
         QString targetPath;
+        /// Fades and loudness, for a layer 3 piece only.
+        GainChange gain;
 
         /// Bytes of the whole piece.
         qint64 length() const;
@@ -67,6 +75,9 @@ private:
     /// Copies the next chunk; false when the copy is over, for good or ill.
     bool copyNextChunk();
     bool finishPiece();
+    void changeGain();
+    void joinGainThread();
+    void namePiece();
     void fail(const QString &path, bool sourceFailed);
     void discard();
 
@@ -81,6 +92,9 @@ private:
     std::uint16_t m_crc = 0;
     QByteArray m_buffer;
     bool m_done = false;
+    QThread *m_gainThread = nullptr;
+    /// Why the gain could not be changed; written by m_gainThread, read once it has finished.
+    std::optional<std::string> m_gainProblem;
     /// Zero-interval, so the next slice waits until the event loop has nothing else pending.
     QTimer m_nextSlice;
 };

@@ -31,6 +31,8 @@ inline const QString pieceWriteFailed = QStringLiteral("无法写入文件，剪
 inline const QString targetIsSource = QStringLiteral("铃声不能写到正在剪切的歌曲上：\n%1");
 inline const QString replaceTarget = QStringLiteral("文件已存在，是否替换？\n%1");
 inline const QString saveFailed = QStringLiteral("无法保存文件：\n%1");
+inline const QString noGainForLayer = QStringLiteral("这首歌是MPEG Layer %1格式，不能淡入淡出或调整音量：铃声保持原样。");
+inline const QString rewriteFailed = QStringLiteral("无法改写铃声，铃声保持原样：\n%1");
 inline const QString nothingToSave = QStringLiteral("没有可保存的文件！");
 
 } // namespace CutText

@@ -12,6 +12,7 @@
 #include "platform/processstarter.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -40,6 +41,15 @@ StyledButton *styledButton(const QString &name, const QString &caption, QWidget 
     button->setBackground(colour);
     button->setFont(cjkFont(QStringLiteral("宋体"), pointSize));
     return button;
+}
+
+QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent, const QRect &where)
+{
+    auto *box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setGeometry(where);
+    box->setFont(cjkFont(QStringLiteral("宋体"), 9));
+    return box;
 }
 
 TransportBar *transportBar(PlayerEngine *engine, const QString &name, QWidget *pane, const QRect &where)
@@ -124,7 +134,13 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     m_statusLabel->setWordWrap(true);
 
     // Step 3
-    m_pieceBar = transportBar(m_session.piecePlayer(), QStringLiteral("MDst"), m_panes[2], twips(0, 240, 7200, 2715));
+    // The player gives up a row to the boxes that change how the piece plays; they stay clear of
+    // where step two's end button was, and their widths leave room for wider glyphs at any scale.
+    m_pieceBar = transportBar(m_session.piecePlayer(), QStringLiteral("MDst"), m_panes[2], twips(0, 240, 7200, 2310));
+    m_fadeInBox = checkBox(QStringLiteral("chkFadeIn"), FrmText::fadeIn, m_panes[2], twips(240, 2580, 1080, 405));
+    m_fadeOutBox = checkBox(QStringLiteral("chkFadeOut"), FrmText::fadeOut, m_panes[2], twips(1440, 2580, 1080, 405));
+    m_maxVolumeBox = checkBox(QStringLiteral("chkMaxVolume"), FrmText::maxVolume, m_panes[2],
+                              twips(2640, 2580, 1800, 405));
     m_saveButton = styledButton(QStringLiteral("dcButton2"), FrmText::save, m_panes[2], twips(240, 3120, 2295, 615),
                                 paleGrey);
     m_recutButton = styledButton(QStringLiteral("dcButton3"), FrmText::recut, m_panes[2],
@@ -170,6 +186,12 @@ void Frm::connectControls()
     connect(m_recutButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::throwAway); });
     connect(m_continueButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::keepAndStartOver); });
     connect(m_aboutButton, &QPushButton::clicked, this, &Frm::showAbout);
+    connect(m_fadeInBox, &QCheckBox::clicked, &m_session, &CutSession::setFadeIn);
+    connect(m_fadeOutBox, &QCheckBox::clicked, &m_session, &CutSession::setFadeOut);
+    connect(m_maxVolumeBox, &QCheckBox::clicked, &m_session, &CutSession::setMaxVolume);
+    // A choice the session turns down, while a cut runs, shows again as it was.
+    for (QCheckBox *box : {m_fadeInBox, m_fadeOutBox, m_maxVolumeBox})
+        connect(box, &QCheckBox::clicked, this, &Frm::showState);
 
     connect(&m_session, &CutSession::stepChanged, this, [this](int step) {
         m_sinceStepChange.start();
@@ -196,6 +218,9 @@ void Frm::showState()
     for (int i = 0; i < 3; ++i)
         m_sizeBoxes[i]->setText(state.sizeBoxes[i]);
     m_statusLabel->setText(state.status);
+    m_fadeInBox->setChecked(state.gain.fadeIn);
+    m_fadeOutBox->setChecked(state.gain.fadeOut);
+    m_maxVolumeBox->setChecked(state.gain.maxVolume);
 
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
     m_songBar->waveform()->setMarks(textValue(state.startPos),

@@ -12,6 +12,7 @@
 #include <optional>
 
 class CutSession;
+class QCheckBox;
 class ProcessStarter;
 class QGroupBox;
 class QLabel;
@@ -76,6 +77,9 @@ private:
     StyledButton *m_saveButton = nullptr;
     StyledButton *m_recutButton = nullptr;
     StyledButton *m_continueButton = nullptr;
+    QCheckBox *m_fadeInBox = nullptr;
+    QCheckBox *m_fadeOutBox = nullptr;
+    QCheckBox *m_maxVolumeBox = nullptr;
     /// Mirrors of the session's sizes and output folder, hidden as they always were.
     std::array<QLineEdit *, 3> m_sizeBoxes{};
     QLineEdit *m_outputFolderBox = nullptr;

@@ -23,6 +23,9 @@ inline const QString markEnd = QStringLiteral("以此为终点(&P)");
 inline const QString save = QStringLiteral("OK！保存");
 inline const QString recut = QStringLiteral("NO！重新剪切");
 inline const QString continueCutting = QStringLiteral("继续剪切！");
+inline const QString fadeIn = QStringLiteral("淡入");
+inline const QString fadeOut = QStringLiteral("淡出");
+inline const QString maxVolume = QStringLiteral("音量最大化");
 
 inline const QString registerDialogs = QStringLiteral("regsvr32 comdlg32.ocx /s");
 inline const QString registerButtons = QStringLiteral("regsvr32 hmButton.ocx /s");

@@ -1,6 +1,7 @@
 // Choosing a song, marking it and cutting it, through the session alone: fake players and prompts
 // over real files, checked byte for byte.
 
+#include "filesizelimit.h"
 #include "piecereading.h"
 #include "sessionrig.h"
 
@@ -15,32 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
-
-/// Sets a limit on the size of any file this process writes, for as long as it lives. Root obeys
-/// it too, so a full disk can be had without one.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_before);
-        // The signal would otherwise end the test; the write then fails with EFBIG.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_before;
-        limit.rlim_cur = bytes;
-        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_before); }
-    bool isSet() const { return m_set; }
-
-private:
-    rlimit m_before{};
-    bool m_set = false;
-};
 
 /// Seconds of sound in a song made by writeCbrSong: its whole frames, less the encoder delay a
 /// song without a LAME tag is taken to have.

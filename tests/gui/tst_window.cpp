@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -67,6 +68,9 @@ private slots:
         QTest::newRow("save") << "dcButton2" << "FM(2)" << QRect(16, 208, 153, 41) << "OK！保存";
         QTest::newRow("recut") << "dcButton3" << "FM(2)" << QRect(168, 208, 153, 41) << "NO！重新剪切";
         QTest::newRow("continue") << "dcButton5" << "FM(2)" << QRect(320, 208, 145, 41) << "继续剪切！";
+        QTest::newRow("fade in") << "chkFadeIn" << "FM(2)" << QRect(16, 172, 72, 27) << "淡入";
+        QTest::newRow("fade out") << "chkFadeOut" << "FM(2)" << QRect(96, 172, 72, 27) << "淡出";
+        QTest::newRow("loudness") << "chkMaxVolume" << "FM(2)" << QRect(176, 172, 120, 27) << "音量最大化";
     }
 
     void everyControlHasItsPlaceAndCaption()
@@ -75,7 +79,7 @@ private slots:
         QFETCH(QString, parentName);
         QFETCH(QRect, geometry);
         QFETCH(QString, caption);
-        auto *button = h->child<QPushButton>(name);
+        auto *button = h->child<QAbstractButton>(name);
         QVERIFY(button);
         QCOMPARE(button->parentWidget()->objectName(), parentName);
         QCOMPARE(button->geometry(), geometry);
@@ -90,7 +94,7 @@ private slots:
         QCOMPARE(h->child<QWidget>("MDplay")->parentWidget()->objectName(), QStringLiteral("FM(1)"));
         QCOMPARE(h->child<QWidget>("MDplay")->geometry(), QRect(8, 56, 464, 141));
         QCOMPARE(h->child<QWidget>("MDst")->parentWidget()->objectName(), QStringLiteral("FM(2)"));
-        QCOMPARE(h->child<QWidget>("MDst")->geometry(), QRect(0, 16, 480, 181));
+        QCOMPARE(h->child<QWidget>("MDst")->geometry(), QRect(0, 16, 480, 154));
         QCOMPARE(h->child<QLabel>("Label1")->text(), QStringLiteral("请选择MP3文件："));
         QCOMPARE(h->child<QLabel>("Label4")->text(), QStringLiteral("文件地址："));
         QVERIFY(h->child<QLabel>("lb")->text().isEmpty());
@@ -231,6 +235,55 @@ private slots:
         QCOMPARE(h->visibleStep(), 3);
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("[铃声]1song.mp3"))));
         QCOMPARE(h->fakePiece->source(), dir.filePath(QStringLiteral("[铃声]1song.mp3")));
+    }
+
+    void theGainBoxesFitBetweenThePlayerAndTheButtons()
+    {
+        const QRect endButtonOfStepTwo = h->child<QWidget>("Command1")->geometry();
+        QList<QRect> taken{h->child<QWidget>("MDst")->geometry(), h->child<QWidget>("dcButton2")->geometry()};
+        for (const char *name : {"chkFadeIn", "chkFadeOut", "chkMaxVolume"}) {
+            const auto *box = h->child<QCheckBox>(name);
+            // Room for glyphs a quarter wider than here, as a fractional scale may draw them.
+            QVERIFY2(box->sizeHint().width() * 5 / 4 <= box->width() && box->sizeHint().height() <= box->height(),
+                     qPrintable(QStringLiteral("%1: %2 x %3 in %4 x %5").arg(name).arg(box->sizeHint().width()).arg(box->sizeHint().height()).arg(box->width()).arg(box->height())));
+            for (const QRect &other : taken)
+                QVERIFY2(!box->geometry().intersects(other), name);
+            // The second click of a double-click on step two's end button must not tick one.
+            QVERIFY2(!box->geometry().intersects(endButtonOfStepTwo), name);
+            taken.append(box->geometry());
+        }
+    }
+
+    void aTickedBoxRewritesThePieceAndAFullDiskLeavesItAsItWas()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        const QString piece = dir.filePath(QStringLiteral("[铃声]1song.mp3"));
+        QVERIFY(QFile::copy(QStringLiteral(FIXTURE_DIR "/songs/cbr128-stereo-44k1.mp3"), song));
+        h->choose(song);
+        h->markAt(0.5);
+        QVERIFY(h->cutAt(2.5));
+        const QByteArray plain = readAll(piece);
+        const auto tick = [this](const char *name) {
+            QSignalSpy ended(h->session.get(), &CutSession::cutEnded);
+            auto *box = h->child<QCheckBox>(name);
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+            return ended.wait(10000) && ended.at(0).at(0).toBool();
+        };
+
+        QVERIFY(tick("chkFadeIn"));
+        const QByteArray faded = readAll(piece);
+        QVERIFY(faded.size() == plain.size() && faded != plain);
+        QCOMPARE(h->fakePiece->loads, QStringList({piece, piece}));
+        QVERIFY(h->child<QCheckBox>("chkFadeIn")->isChecked());
+
+        h->files.writeBudget = plain.size() / 2;
+        QVERIFY(!tick("chkMaxVolume"));
+        QVERIFY(readAll(piece) == faded);
+        QVERIFY(!h->child<QCheckBox>("chkMaxVolume")->isChecked());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("[铃声]1song.mp3"), QStringLiteral("song.mp3")}));
+        QCOMPARE(h->prompts.told.size(), 1);
+        QCOMPARE(h->fakePiece->loads.size(), 2);
     }
 
     void theAboutBoxIsOneModelessWindow()

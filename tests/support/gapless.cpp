@@ -85,7 +85,9 @@ void decodeInto(DecodedSound &sound, const QString &path, Trim trim)
         const int result = mpg123_read(mh, buffer.data(), buffer.size(), &done);
         const qsizetype have = sound.samples.size();
         sound.samples.resize(have + qsizetype(done / sizeof(qint16)));
-        std::memcpy(sound.samples.data() + have, buffer.data(), done);
+        // An empty list has no storage yet: a copy of nothing to its null would be undefined.
+        if (done > 0)
+            std::memcpy(sound.samples.data() + have, buffer.data(), done);
         if (result == MPG123_NEW_FORMAT) {
             long rate = 0;
             int channels = 0;

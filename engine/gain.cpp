@@ -1,0 +1,389 @@
+#include "engine/gain.h"
+
+#include "engine/mpegframe.h"
+#include "engine/pieceheader.h"
+#include "engine/songmap.h"
+
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr std::int64_t granuleSamples = 576;
+/// The output samples one granule's data reaches, from the first of its own: its 18 slots of 32
+/// subband samples, the 18 its window overlaps into the next granule, and the 15 slots before each
+/// slot that the synthesis filter bank remembers.
+constexpr std::int64_t granuleReach = (18 + 18 + 15) * 32;
+/// One step of global_gain scales the dequantised values by 2^(1/4): about 1.5 dB.
+const double stepDb = 20.0 * std::log10(std::pow(2.0, 0.25));
+/// The most global_gain holds; lowered by this much any granule decodes to nothing.
+constexpr int gainLimit = 255;
+/// The loudest a raised piece may peak at: full scale less two steps of 16 bits, so that the
+/// rounding of a decoder's conversion to integers never reaches the rails.
+constexpr double loudest = 32765.0 / 32768.0;
+/// Header, CRC and the side information of an MPEG-1 stereo frame: the most in front of any
+/// frame's audio data.
+constexpr int largestSideInfoEnd = 4 + 2 + 32;
+/// Of the piece's played length, the most one fade takes.
+constexpr std::int64_t fadeShare = 3;
+
+int channelsOf(const FrameHeader &header)
+{
+    return header.channelMode == 3 ? 1 : 2;
+}
+
+int granulesOf(const FrameHeader &header)
+{
+    return header.version == 10 ? 2 : 1;
+}
+
+/// Where, in bits from the start of the side information, the 8 bits of global_gain of granule
+/// \a gr and channel \a ch begin. In front of each granule and channel's global_gain stand
+/// part2_3_length (12 bits) and big_values (9).
+int globalGainBit(const FrameHeader &header, int gr, int ch)
+{
+    const int channels = channelsOf(header);
+    if (header.version == 10) {
+        // main_data_begin (9), private bits (5 mono, 3 stereo) and scfsi (4 a channel), then
+        // 59 bits for each granule and channel.
+        const int start = 9 + (channels == 1 ? 5 : 3) + 4 * channels;
+        return start + (gr * channels + ch) * 59 + 21;
+    }
+    // MPEG-2 and 2.5: main_data_begin (8) and private bits (1 mono, 2 stereo), then one granule
+    // of 63 bits a channel.
+    return 8 + channels + ch * 63 + 21;
+}
+
+int readByteAt(const std::uint8_t *bits, int bit)
+{
+    const unsigned pair = unsigned(bits[bit / 8]) << 8 | bits[bit / 8 + 1];
+    return int(pair >> (8 - bit % 8) & 0xFF);
+}
+
+void writeByteAt(std::uint8_t *bits, int bit, int value)
+{
+    const int shift = 8 - bit % 8;
+    const unsigned mask = 0xFFu << shift;
+    const unsigned pair = (unsigned(bits[bit / 8]) << 8 | bits[bit / 8 + 1]) & ~mask;
+    const unsigned written = pair | (unsigned(value) << shift & mask);
+    bits[bit / 8] = std::uint8_t(written >> 8);
+    bits[bit / 8 + 1] = std::uint8_t(written);
+}
+
+/// The CRC-16 that protects a frame: polynomial 0x8005, starting from 0xFFFF, highest bit first,
+/// over the last two bytes of the header and the side information.
+std::uint16_t protectionCrc(const std::uint8_t *frame, const FrameHeader &header)
+{
+    unsigned crc = 0xFFFF;
+    const auto feed = [&crc](std::uint8_t byte) {
+        crc ^= unsigned(byte) << 8;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 0x8000 ? crc << 1 ^ 0x8005 : crc << 1) & 0xFFFF;
+    };
+    feed(frame[2]);
+    feed(frame[3]);
+    for (int i = 0; i < header.sideInfoSize(); ++i)
+        feed(frame[6 + i]);
+    return std::uint16_t(crc);
+}
+
+/// The loudest sample the piece plays, as libmpg123 decodes it gapless, 1 for full scale; empty
+/// when it cannot be decoded.
+std::optional<double> decodedPeak(const std::filesystem::path &piece)
+{
+    mpg123_init();
+    int error = MPG123_OK;
+    const std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> handle(mpg123_new(nullptr, &error),
+                                                                          &mpg123_delete);
+    if (!handle)
+        return std::nullopt;
+    mpg123_handle *mh = handle.get();
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    // Floats, so that a piece that already clips shows by how much.
+    mpg123_format_none(mh);
+    const long *rates = nullptr;
+    std::size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (std::size_t i = 0; i < rateCount; ++i)
+        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    if (mpg123_open(mh, piece.string().c_str()) != MPG123_OK)
+        return std::nullopt;
+
+    double peak = 0;
+    std::vector<float> buffer(1 << 14);
+    for (;;) {
+        std::size_t done = 0;
+        const int result = mpg123_read(mh, buffer.data(), buffer.size() * sizeof(float), &done);
+        for (std::size_t i = 0; i < done / sizeof(float); ++i)
+            peak = std::max(peak, double(std::abs(buffer[i])));
+        if (result == MPG123_DONE)
+            break;
+        if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
+            mpg123_close(mh);
+            return std::nullopt;
+        }
+    }
+    mpg123_close(mh);
+    return peak;
+}
+
+/// How a piece's granules change: granule k is the k-th of all its audio frames', the lead
+/// frames' included, and its data decodes into the output samples from 576 k on.
+class GainPlan
+{
+public:
+    GainPlan(const SongMap &piece, const GainChange &change)
+        : m_begin(piece.firstSample())
+        , m_end(piece.endSample())
+    {
+        const std::int64_t most = (m_end - m_begin) / fadeShare;
+        const auto samples = [&](double seconds) {
+            return std::min(most, std::int64_t(std::llround(std::max(0.0, seconds) * piece.sampleRate())));
+        };
+        // The granules that reach the edge are silent and those whose sound lies wholly past the
+        // fade are left alone, so the ramp between them is a reach shorter than the fade.
+        // A ramp shorter than a granule would be no fade but a cut: that end stays as it is.
+        const auto ramp = [&](double seconds) {
+            const std::int64_t length = samples(seconds) - granuleReach;
+            return length >= granuleSamples ? length : 0;
+        };
+        m_fadeInRamp = ramp(change.fadeInSeconds);
+        m_fadeOutRamp = ramp(change.fadeOutSeconds);
+    }
+
+    void raiseBy(int steps) { m_raise = steps; }
+
+    /// Steps by which granule \a k's global_gain changes: up for the whole, down for the fades.
+    int stepsFor(std::int64_t k) const
+    {
+        const std::int64_t first = k * granuleSamples;
+        const std::int64_t last = first + granuleReach;
+        int steps = m_raise;
+        // A fade in is silent up to the first played sample: every granule whose sound reaches
+        // it decodes to nothing.
+        if (m_fadeInRamp > 0)
+            steps -= fadeSteps(double(first - m_begin) / double(m_fadeInRamp));
+        if (m_fadeOutRamp > 0)
+            steps -= fadeSteps(double(m_end - last) / double(m_fadeOutRamp));
+        return steps;
+    }
+
+private:
+    /// Steps down at \a t of the ramp, 0 at the silent end and 1 at the full one: a raised cosine,
+    /// which leaves and reaches full level without a kink.
+    static int fadeSteps(double t)
+    {
+        if (t >= 1)
+            return 0;
+        const double level = t <= 0 ? 0.0 : std::pow(std::sin(t * std::numbers::pi / 2), 2);
+        if (level <= 0)
+            return gainLimit;
+        return int(std::min<long>(gainLimit, std::lround(-20.0 * std::log10(level) / stepDb)));
+    }
+
+    std::int64_t m_begin = 0;
+    std::int64_t m_end = 0;
+    std::int64_t m_fadeInRamp = 0;
+    std::int64_t m_fadeOutRamp = 0;
+    int m_raise = 0;
+};
+
+/// The file at \a path, read a frame at a time.
+class FrameReader
+{
+public:
+    explicit FrameReader(const std::filesystem::path &path)
+        : m_file(path, std::ios::binary)
+    {
+    }
+
+    /// The \a n bytes at \a at; empty when they cannot be read.
+    const std::vector<std::uint8_t> *read(std::int64_t at, std::size_t n)
+    {
+        m_bytes.resize(n);
+        m_file.seekg(at);
+        m_file.read(reinterpret_cast<char *>(m_bytes.data()), std::streamsize(n));
+        return m_file ? &m_bytes : nullptr;
+    }
+
+private:
+    std::ifstream m_file;
+    std::vector<std::uint8_t> m_bytes;
+};
+
+/// The highest global_gain of any granule of \a piece; empty when a frame cannot be read.
+std::optional<int> highestGain(const std::filesystem::path &path, const SongMap &piece)
+{
+    FrameReader reader(path);
+    int highest = 0;
+    for (const SongFrame &frame : piece.frames) {
+        const auto *bytes = reader.read(frame.offset, std::size_t(std::min<int>(frame.length, largestSideInfoEnd)));
+        const auto header = bytes ? frameHeaderFrom(bigEndian32(bytes->data())) : std::nullopt;
+        if (!header)
+            return std::nullopt;
+        const std::uint8_t *side = bytes->data() + 4 + (header->hasCrc ? 2 : 0);
+        for (int gr = 0; gr < granulesOf(*header); ++gr) {
+            for (int ch = 0; ch < channelsOf(*header); ++ch)
+                highest = std::max(highest, readByteAt(side, globalGainBit(*header, gr, ch)));
+        }
+    }
+    return highest;
+}
+
+/// Changes each granule of \a frame, the \a index-th audio frame, as \a plan says.
+void changeFrame(std::uint8_t *frame, const FrameHeader &header, std::int64_t index, const GainPlan &plan)
+{
+    std::uint8_t *side = frame + 4 + (header.hasCrc ? 2 : 0);
+    const int granules = granulesOf(header);
+    for (int gr = 0; gr < granules; ++gr) {
+        // Every channel by the same steps: mid and side, or a channel and the intensity stereo
+        // that takes its values, keep their balance.
+        const int steps = plan.stepsFor(index * granules + gr);
+        for (int ch = 0; ch < channelsOf(header); ++ch) {
+            const int bit = globalGainBit(header, gr, ch);
+            writeByteAt(side, bit, std::clamp(readByteAt(side, bit) + steps, 0, gainLimit));
+        }
+    }
+    if (header.hasCrc) {
+        const std::uint16_t crc = protectionCrc(frame, header);
+        frame[4] = std::uint8_t(crc >> 8);
+        frame[5] = std::uint8_t(crc);
+    }
+}
+
+/// A name beside \a path that nothing has yet.
+std::filesystem::path freeNameBeside(const std::filesystem::path &path)
+{
+    std::filesystem::path candidate = path;
+    candidate += ".gain";
+    for (int n = 1; std::filesystem::exists(candidate); ++n) {
+        candidate = path;
+        candidate += ".gain" + std::to_string(n);
+    }
+    return candidate;
+}
+
+/// Writes \a piece with \a plan's changes to \a to; false when it cannot be read or written.
+bool writeChanged(const std::filesystem::path &from, const SongMap &piece, const GainPlan &plan,
+                  const std::filesystem::path &to)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    std::vector<std::uint8_t> bytes;
+    const auto copy = [&](std::int64_t n) {
+        bytes.resize(std::size_t(n));
+        in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(n));
+        return in.good();
+    };
+    const auto write = [&] {
+        out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        return out.good();
+    };
+
+    const EncoderFrame &encoder = *piece.encoderFrame;
+    if (!copy(encoder.offset) || !write() || !copy(encoder.length))
+        return false;
+    std::vector<std::uint8_t> header = bytes;
+    if (!write())
+        return false;
+
+    std::int64_t at = encoder.offset + encoder.length;
+    std::uint16_t musicCrc = 0;
+    for (std::size_t i = 0; i < piece.frames.size(); ++i) {
+        const SongFrame &frame = piece.frames[i];
+        // Bytes between frames, were there any, go over as they are.
+        if (!copy(frame.offset - at) || !write())
+            return false;
+        if (i > 0)
+            musicCrc = lameCrc(musicCrc, bytes.data(), bytes.size());
+        const auto word = copy(frame.length) ? frameHeaderFrom(bigEndian32(bytes.data())) : std::nullopt;
+        if (!word || word->layer != 3 || word->length != frame.length)
+            return false;
+        changeFrame(bytes.data(), *word, std::int64_t(i), plan);
+        musicCrc = lameCrc(musicCrc, bytes.data(), bytes.size());
+        if (!write())
+            return false;
+        at = frame.offset + frame.length;
+    }
+    // Whatever stands behind the frames.
+    std::error_code error;
+    const auto size = std::filesystem::file_size(from, error);
+    if (error || !copy(std::int64_t(size) - at) || !write())
+        return false;
+
+    sealPieceHeader(header, musicCrc);
+    bytes = std::move(header);
+    out.seekp(encoder.offset);
+    if (!write())
+        return false;
+    out.close();
+    return !out.fail();
+}
+
+/// Why \a piece cannot take a change of gain; empty when it can.
+std::optional<std::string> unfit(const std::filesystem::path &path, const std::optional<SongMap> &piece)
+{
+    if (!piece)
+        return "no MPEG audio to change in " + path.string();
+    if (piece->reference.layer != 3)
+        return std::string(piece->reference.layer == 1 ? "layer I" : "layer II") + ": no gain to change";
+    if (!piece->encoderFrame || piece->encoderFrame->lameTag.empty())
+        return "no LAME tag: where the piece's sound begins and ends is unknown";
+    // The tag must stand where the program's own header frames keep it, for it is sealed there.
+    const int lameAt = 4 + piece->reference.sideInfoSize() + 4 + 4 + 4 + 4 + 100 + 4;
+    FrameReader reader(path);
+    const auto *header = reader.read(piece->encoderFrame->offset, std::size_t(piece->encoderFrame->length));
+    if (!header || int(header->size()) < lameAt + int(piece->encoderFrame->lameTag.size())
+        || !std::equal(piece->encoderFrame->lameTag.begin(), piece->encoderFrame->lameTag.end(),
+                       header->begin() + lameAt))
+        return "the header frame is not one this program writes";
+    return std::nullopt;
+}
+
+} // namespace
+
+bool GainChange::any() const
+{
+    return fadeInSeconds > 0 || fadeOutSeconds > 0 || maxVolume;
+}
+
+std::optional<std::string> applyGain(const std::filesystem::path &piece, const GainChange &change)
+{
+    const std::optional<SongMap> map = scanSong(piece);
+    if (auto problem = unfit(piece, map))
+        return problem;
+    if (!change.any())
+        return std::nullopt;
+
+    GainPlan plan(*map, change);
+    if (change.maxVolume) {
+        const auto peak = decodedPeak(piece);
+        const auto highest = highestGain(piece, *map);
+        if (!peak || !highest)
+            return "cannot decode " + piece.string();
+        // Digital silence stays as it is: there is nothing to make louder.
+        if (*peak > 0) {
+            const int steps = int(std::floor(std::log10(loudest / *peak) * 20.0 / stepDb));
+            plan.raiseBy(std::clamp(steps, 0, gainLimit - *highest));
+        }
+    }
+
+    const std::filesystem::path changed = freeNameBeside(piece);
+    std::error_code error;
+    if (!writeChanged(piece, *map, plan, changed)) {
+        std::filesystem::remove(changed, error);
+        return "cannot write " + changed.string();
+    }
+    std::filesystem::rename(changed, piece, error);
+    if (error) {
+        std::filesystem::remove(changed, error);
+        return "cannot rename " + changed.string() + " to " + piece.string();
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+/// How loud a piece plays, changed without decoding and encoding it again: fades at its ends and
+/// a louder whole.
+struct GainChange
+{
+    double fadeInSeconds = 0;   ///< 0 for none
+    double fadeOutSeconds = 0;  ///< 0 for none
+    bool maxVolume = false;     ///< as loud as the loudest sample allows without clipping
+
+    /// Whether anything is to change.
+    bool any() const;
+};
+
+/// How long a fade lasts when the person asks for one: long enough to hear as a fade, short
+/// enough for a ringtone of a few seconds.
+constexpr double defaultFadeSeconds = 1.5;
+
+/// Rewrites the layer 3 piece at \a piece, as the program writes pieces (a header frame whose
+/// LAME tag gives the delay and padding, then its audio frames), so that it plays as \a change
+/// asks: each granule's global_gain lowered along a smooth curve in steps of 1.5 dB, from silence
+/// at the piece's first played sample, and down to silence at its last one; with maxVolume every
+/// granule raised by the same steps, as far as the decoded peak allows without clipping. A fade
+/// takes at most a third of the piece; a piece too short for any ramp keeps that end as it is.
+/// The frames keep their lengths, CRC-protected frames get their CRC again, and the header's
+/// LAME tag is sealed again so that its music CRC stays true.
+///
+/// The piece is written beside itself and renamed over the old one only once whole. Returns an
+/// empty optional on success, else the reason in English; on failure the file is as it was.
+std::optional<std::string> applyGain(const std::filesystem::path &piece, const GainChange &change);
