@@ -132,7 +132,8 @@ CutRun cutThroughSession(SessionRig &rig, double duration)
     const QList<qint32> &sizes = rig.session.state().pieceSizes;
     run.offset = sizes.value(0);
     run.length = sizes.value(1);
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     run.faded = !applyGain(fileSystemPath(rig.session.keptPieceName()), {defaultFadeSeconds, defaultFadeSeconds, false});
     run.fadeMs = double(clock.nsecsElapsed()) / 1e6;
     QFile::remove(rig.session.keptPieceName());
