@@ -2,8 +2,8 @@
 
 #include <QString>
 
-/// The captions of the main window's controls and its start-up commands, in one place; what
-/// the cut session says is in core/texts.h.
+/// The captions of the main window's controls, the About box's texts and the start-up
+/// commands, in one place; what the cut session says is in core/texts.h.
 namespace FrmText {
 
 inline const QString title = QStringLiteral("青禾MP3剪切器V1.0");
@@ -23,6 +23,10 @@ inline const QString markEnd = QStringLiteral("以此为终点(&P)");
 inline const QString save = QStringLiteral("OK！保存");
 inline const QString recut = QStringLiteral("NO！重新剪切");
 inline const QString continueCutting = QStringLiteral("继续剪切！");
+
+inline const QString aboutDescription = QStringLiteral("从MP3中剪出一段做铃声，不解码，不重新编码");
+inline const QString aboutVersion = QStringLiteral("版本：%1");
+inline const QString aboutLicence = QStringLiteral("许可：免费使用的专有软件");
 
 inline const QString registerDialogs = QStringLiteral("regsvr32 comdlg32.ocx /s");
 inline const QString registerButtons = QStringLiteral("regsvr32 hmButton.ocx /s");
