@@ -136,7 +136,7 @@ CutRun cutThroughSession(SessionRig &rig, double duration)
     if (!rig.session.cutRunning())
         return run;
     loop.exec();
-    const QList<qint32> &sizes = rig.session.state().pieceSizes;
+    const QList<qint32> &sizes = rig.session.state().lastCut.pieceSizes;
     run.offset = sizes.value(0);
     run.length = sizes.value(1);
     QFile::remove(rig.session.keptPieceName());

@@ -187,9 +187,10 @@ void Frm::showState()
     const CutState &state = m_session.state();
     m_sourceBox->setText(state.sourcePath);
     m_outputFolderBox->setText(state.outputFolder);
+    m_outputFolderBox->setToolTip(state.outputFolder);
     for (int i = 0; i < 3; ++i)
-        m_sizeBoxes[i]->setText(state.sizeBoxes[i]);
-    m_statusLabel->setText(state.status);
+        m_sizeBoxes[i]->setText(state.mirrors.sizeBoxes[i]);
+    m_statusLabel->setText(state.mirrors.status);
 }
 
 void Frm::showStep(int n)
@@ -248,17 +249,29 @@ QString Frm::droppableSong(const QDropEvent *event) const
     return QDir::toNativeSeparators(urls.first().toLocalFile());
 }
 
+bool Frm::takeAsCopy(QDropEvent *event) const
+{
+    // A drop taken as a move tells the file manager to delete the song; it is read, never taken.
+    const Qt::DropActions offered = event->possibleActions();
+    if (droppableSong(event).isEmpty() || !(offered & (Qt::CopyAction | Qt::LinkAction)))
+        return false;
+    event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event->accept();
+    return true;
+}
+
 void Frm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!droppableSong(event).isEmpty())
-        event->acceptProposedAction();
+    takeAsCopy(event);
+}
+
+void Frm::dragMoveEvent(QDragMoveEvent *event)
+{
+    takeAsCopy(event);
 }
 
 void Frm::dropEvent(QDropEvent *event)
 {
-    const QString song = droppableSong(event);
-    if (song.isEmpty())
-        return;
-    event->acceptProposedAction();
-    m_session.openSource(song);
+    if (takeAsCopy(event))
+        m_session.openSource(droppableSong(event));
 }

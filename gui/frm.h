@@ -35,6 +35,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
@@ -51,6 +52,8 @@ private:
     void unlessJustShown(void (CutSession::*intent)());
     /// The one local file that \a event carries, when a song may be chosen now; empty otherwise.
     QString droppableSong(const QDropEvent *event) const;
+    /// Accepts \a event as a copy (or a link), never as a move; false when it is refused.
+    bool takeAsCopy(QDropEvent *event) const;
 
     CutSession &m_session;
     ProcessStarter &m_processes;

@@ -141,7 +141,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         const double start = state.startPos.toDouble();
-        const double end = state.endPos.toDouble();
+        const double end = state.lastCut.endPos.toDouble();
 
         // The piece is a header frame of its own, then a run of the song's frames, which by the
         // header's delay and padding plays from the start mark's sample to the end mark's.

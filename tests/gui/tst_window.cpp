@@ -170,7 +170,7 @@ private slots:
         QVERIFY(ended.wait(10000));
         QCOMPARE(h->frm->cursor().shape(), Qt::ArrowCursor);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(h->box(qPrintable(QStringLiteral("txtSplit(%1)").arg(i))), h->session->state().sizeBoxes[i]);
+            QCOMPARE(h->box(qPrintable(QStringLiteral("txtSplit(%1)").arg(i))), h->session->state().mirrors.sizeBoxes[i]);
         QCOMPARE(h->child<QLabel>("lb")->text(), QStringLiteral("剪切完成，请试听！"));
         QCOMPARE(h->visibleStep(), 3);
         QCOMPARE(h->enabledStep(), 3);
@@ -216,6 +216,52 @@ private slots:
         QCOMPARE(h->visibleStep(), 3);
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("[铃声]1song.mp3"))));
         QCOMPARE(h->fakePiece->source(), dir.filePath(QStringLiteral("[铃声]1song.mp3")));
+    }
+
+    void aDropIsTakenAsACopyNeverAsAMove()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        writeCbrSong(song, 300'000);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(song)});
+        // The file manager proposes a move; taken as one, it would delete the song.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::MoveAction | Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(h->frm.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QDropEvent drop(QPointF(10, 10), Qt::MoveAction | Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(h->frm.get(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        // A drag that can only move is refused.
+        QDragEnterEvent moveOnly(QPoint(10, 10), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(h->frm.get(), &moveOnly);
+        QVERIFY(!moveOnly.isAccepted());
+    }
+
+    void aLongCutShowsItsProgressAndReselectStopsIt()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        // A piece longer than one slice of the copy: the first progress comes with the cut running.
+        writeCbrSong(song, 20'000'000, 320);
+        h->choose(song);
+        h->markAt(10);
+        h->fakeSong->moveTo(400);
+        QSignalSpy progress(h->session.get(), &CutSession::cutProgress);
+        h->click("Command1");
+        QVERIFY(progress.wait(20000));
+        QVERIFY(h->session->cutRunning());
+        QVERIFY(h->child<QLabel>("lb")->text().startsWith(QStringLiteral("正在剪切…")));
+        QCOMPARE(h->frm->cursor().shape(), Qt::WaitCursor);
+
+        h->click("dcButton1");
+        QVERIFY(!h->session->cutRunning());
+        QCOMPARE(h->frm->cursor().shape(), Qt::ArrowCursor);
+        QCoreApplication::processEvents();
+        QCOMPARE(h->visibleStep(), 1);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("song.mp3")}));
     }
 
     void theAboutBoxIsOneModelessWindow()
