@@ -112,10 +112,19 @@ void Frm::buildControls()
     m_chooseAgainButton = styledButton(QStringLiteral("dcButton1"), FrmText::reselect, m_panes[1],
                                        twips(5760, 360, 1215, 375), paleGrey);
     m_songBar = transportBar(m_session.songPlayer(), QStringLiteral("MDplay"), m_panes[1], twips(120, 840, 6960, 2115));
+    // Lower than they were, to leave a line for the output folder; the end button still covers
+    // the middle of step three's buttons, which a double-click must not reach.
     m_markStartButton = styledButton(QStringLiteral("cmdQ"), FrmText::markStart, m_panes[1],
-                                     twips(240, 3000, 2535, 735), paleYellow);
+                                     twips(240, 3000, 2535, 495), paleYellow);
     m_markEndButton = styledButton(QStringLiteral("Command1"), FrmText::markEnd, m_panes[1],
-                                   twips(2760, 3000, 2895, 735), paleYellow);
+                                   twips(2760, 3000, 2895, 495), paleYellow);
+    auto *folderLabel = new QLabel(FrmText::folderLabel, m_panes[1]);
+    folderLabel->setObjectName(QStringLiteral("Label5"));
+    folderLabel->setGeometry(twips(240, 3570, 975, 255));
+    m_outputFolderBox = new QLineEdit(m_panes[1]);
+    m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
+    m_outputFolderBox->setGeometry(twips(1200, 3540, 4455, 300));
+    m_outputFolderBox->setEnabled(false);
     m_statusLabel = new QLabel(m_panes[1]);
     m_statusLabel->setObjectName(QStringLiteral("lb"));
     m_statusLabel->setGeometry(twips(5880, 3000, 1215, 615));
@@ -131,7 +140,8 @@ void Frm::buildControls()
     m_continueButton = styledButton(QStringLiteral("dcButton5"), FrmText::continueCutting, m_panes[2],
                                     twips(4800, 3120, 2175, 615), paleGrey);
 
-    // Mirrors of the session the user never sees, parked below the client area.
+    // Hidden mirrors of the session's sizes, parked below the client area: what reads the
+    // window's controls by name (tests, accessibility tools) finds them where it always did.
     auto *sizeFrame = new QWidget(this);
     sizeFrame->setObjectName(QStringLiteral("Frame1"));
     sizeFrame->setGeometry(0, 320, 300, 30);
@@ -141,14 +151,9 @@ void Frm::buildControls()
         m_sizeBoxes[i]->setObjectName(QStringLiteral("txtSplit(%1)").arg(i));
         m_sizeBoxes[i]->setMaxLength(int(sizeBoxLength));
     }
-    auto *folderFrame = new QWidget(this);
-    folderFrame->setObjectName(QStringLiteral("Frame2"));
-    folderFrame->setGeometry(0, 360, 300, 30);
-    folderFrame->hide();
-    m_outputFolderBox = new QLineEdit(folderFrame);
-    m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
-    m_outputFolderBox->setEnabled(false);
 
+    // Polls the song player's length once a second: a length the player learns late, or
+    // corrects, still reaches the session.
     m_durationTimer = new QTimer(this);
     m_durationTimer->setObjectName(QStringLiteral("Timer1"));
     m_durationTimer->setInterval(1000);
@@ -178,6 +183,8 @@ void Frm::connectControls()
 
 void Frm::formLoad()
 {
+    // Registers the dialog and button controls where the system may lack them (Windows);
+    // elsewhere nothing runs.
     m_processes.startMinimized(FrmText::registerDialogs);
     m_processes.startMinimized(FrmText::registerButtons);
 }

@@ -72,7 +72,7 @@ private:
     StyledButton *m_saveButton = nullptr;
     StyledButton *m_recutButton = nullptr;
     StyledButton *m_continueButton = nullptr;
-    /// Mirrors of the session's sizes and output folder, hidden as they always were.
+    /// Mirrors of the session's sizes, hidden as they always were.
     std::array<QLineEdit *, 3> m_sizeBoxes{};
     QLineEdit *m_outputFolderBox = nullptr;
     QTimer *m_durationTimer = nullptr;

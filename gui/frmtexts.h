@@ -17,6 +17,7 @@ inline const QString about = QStringLiteral("关于");
 inline const QString chooseLabel = QStringLiteral("请选择MP3文件：");
 inline const QString browse = QStringLiteral("选择MP3文件...");
 inline const QString sourceLabel = QStringLiteral("文件地址：");
+inline const QString folderLabel = QStringLiteral("存放位置：");
 inline const QString reselect = QStringLiteral("重新选择");
 inline const QString markStart = QStringLiteral("以此为起点(&S)");
 inline const QString markEnd = QStringLiteral("以此为终点(&P)");
