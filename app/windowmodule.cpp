@@ -1,14 +1,61 @@
+#include "app/commandline.h"
 #include "app/desktopapp.h"
 #include "app/window.h"
 #include "gui/frmtexts.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QList>
 #include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// What Qt says while the application starts is held back: without a display Qt ends the
+// program after a page about its platform plugins, and one line that says what to do takes its
+// place. With a display, what was held is said after all.
+
+struct HeldMessage
+{
+    QtMsgType type;
+    // Qt's logging passes static strings for these, which outlive the message.
+    const char *file;
+    int line;
+    const char *function;
+    const char *category;
+    QString text;
+};
+
+QList<HeldMessage> heldMessages;
+
+void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg) {
+        std::fputs("mp3cutter: no display to open the window on; to cut without one, run "
+                   "mp3cutter --cut START END FILE\n",
+                   stderr);
+        std::_Exit(CommandLineFailed);
+    }
+    heldMessages.append({type, context.file, context.line, context.function, context.category, text});
+}
+
+void sayHeldMessages()
+{
+    qInstallMessageHandler(nullptr);
+    for (const HeldMessage &m : std::as_const(heldMessages))
+        qt_message_output(m.type, QMessageLogContext(m.file, m.line, m.function, m.category), m.text);
+    heldMessages.clear();
+}
+
+} // namespace
 
 extern "C" Q_DECL_EXPORT int mp3cutterRunWindow(int argc, char *argv[])
 {
+    qInstallMessageHandler(&holdMessage);
     QApplication app(argc, argv);
+    sayHeldMessages();
     QApplication::setApplicationName(QStringLiteral("mp3cutter"));
     QApplication::setApplicationDisplayName(FrmText::title);
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));

@@ -129,7 +129,7 @@ CutRun cutThroughSession(SessionRig &rig, double duration)
     loop.exec();
     run.longestGapMs = gaps.longestMs();
     run.gapsOverLimit = gaps.overLimit();
-    const QList<qint32> &sizes = rig.session.state().pieceSizes;
+    const QList<qint32> &sizes = rig.session.state().lastCut.pieceSizes;
     run.offset = sizes.value(0);
     run.length = sizes.value(1);
     QElapsedTimer clock;

@@ -8,7 +8,6 @@
 #include "core/texts.h"
 #include "engine/pieceheader.h"
 
-#include <QFileInfo>
 #include <QThread>
 
 #include <cmath>
@@ -19,6 +18,21 @@ namespace {
 double kilobytes(qint64 bytes)
 {
     return double(bytes) / 1024.0;
+}
+
+/// Seconds as a message shows them, to the tenth: "30.0". A mark is rounded up and a length
+/// down, so a mark past the end never reads as one inside it.
+QString tenths(double seconds, bool up)
+{
+    // The nudge keeps 0.3 * 10, which is a hair over 3, from rounding up to 0.4.
+    const double scaled = up ? std::ceil(seconds * 10 - 1e-6) : std::floor(seconds * 10 + 1e-6);
+    return QString::number(scaled / 10, 'f', 1);
+}
+
+/// Failures of the piece that another folder may well not have.
+bool anotherFolderMayHelp(FileProblem problem)
+{
+    return problem != FileProblem::Exists && problem != FileProblem::NameTooLong;
 }
 
 } // namespace
@@ -55,7 +69,7 @@ CutSession::~CutSession()
 
 QString CutSession::keptPieceName() const
 {
-    return m_pieceName.isEmpty() ? pieceFileName(m_state.destDir, 1, m_state.srcName) : m_pieceName;
+    return m_pieceName.isEmpty() ? pieceFileName(m_state.lastCut.destDir, 1, m_state.lastCut.srcName) : m_pieceName;
 }
 
 void CutSession::showStep(int step)
@@ -83,29 +97,39 @@ void CutSession::chooseSource()
     const std::optional<QString> chosen = m_prompts.askOpenFile(CutText::openFilter, m_lastTaken);
     const QString path = chosen ? *chosen : m_lastTaken;
     if (!path.isEmpty())
-        openSource(path);
+        beginOpening(path);
 }
 
-bool CutSession::checkLength(const QString &path, std::optional<qint64> length)
+std::optional<qint64> CutSession::measureSource(const QString &path)
 {
+    // Measured first, without reading a byte: a file that cannot be cut must not replace the
+    // one that can, and a pipe would keep the reader waiting.
+    const std::optional<qint64> length = m_files.length(path);
     if (!length) {
-        tellError(CutText::sourceUnreadable.arg(path));
-        return false;
+        const FileProblem problem = m_files.lastProblem();
+        tellError(problem == FileProblem::NotAFile
+                      ? CutText::sourceNotAFile.arg(path)
+                      : CutText::sourceUnreadable.arg(CutText::problemText(problem), path));
+        return std::nullopt;
     }
     if (*length > std::numeric_limits<qint32>::max()) {
         tellError(CutText::sourceTooLarge.arg(path));
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return length;
 }
 
 void CutSession::openSource(const QString &path)
 {
     if (cutRunning() || opening())
         return;
-    // Measure first: a file that cannot be cut must not replace the one that can.
-    const std::optional<qint64> length = m_files.length(path);
-    if (!checkLength(path, length)) {
+    beginOpening(path);
+}
+
+void CutSession::beginOpening(const QString &path)
+{
+    const std::optional<qint64> length = measureSource(path);
+    if (!length) {
         emit sourceRefused(path);
         return;
     }
@@ -128,8 +152,8 @@ bool CutSession::openSourceNow(const QString &path)
 {
     if (cutRunning() || opening())
         return false;
-    const std::optional<qint64> length = m_files.length(path);
-    if (!checkLength(path, length))
+    const std::optional<qint64> length = measureSource(path);
+    if (!length)
         return false;
     std::optional<SongMap> song = scanSong(fileSystemPath(path));
     if (!song) {
@@ -174,6 +198,12 @@ QString CutSession::loadedSong() const
     return m_songPlayer ? m_songPlayer->source() : m_state.sourcePath;
 }
 
+bool CutSession::reads(const QString &path)
+{
+    return m_files.sameFile(path, m_state.sourcePath) || m_files.sameFile(path, loadedSong())
+        || (m_opening && m_files.sameFile(path, m_opening->path));
+}
+
 std::optional<double> CutSession::songDuration() const
 {
     if (m_song)
@@ -209,20 +239,30 @@ void CutSession::markStart()
         return;
     }
     if (const auto p = readPlayer())
-        markStartAt(*p);
+        placeStart(*p);
 }
 
 void CutSession::markStartAt(double seconds)
 {
     if (cutRunning())
         return;
+    placeStart(seconds);
+}
+
+void CutSession::placeStart(double seconds)
+{
     refreshDuration();
     m_state.startPos = generalText(seconds);
-    m_state.fileKB = roundedKB(m_state.fileLength);
+    m_state.mirrors.fileKB = roundedKB(m_state.fileLength);
     if (m_song)
-        m_state.sizeBoxes[0] = sizeBoxText(generalText(kilobytes(bytesBefore(seconds))));
-    m_state.status = CutText::started;
+        m_state.mirrors.sizeBoxes[0] = sizeBoxText(generalText(kilobytes(bytesBefore(seconds))));
+    m_state.mirrors.status = markingStatus();
     emit changed();
+}
+
+QString CutSession::markingStatus() const
+{
+    return m_state.startPos.isEmpty() ? QString() : CutText::started;
 }
 
 void CutSession::markEndAndCut()
@@ -269,36 +309,45 @@ void CutSession::tellMarkProblem(MarkProblem problem, double startSeconds, doubl
     case MarkProblem::EndPastEnd:
         const bool start = problem == MarkProblem::StartPastEnd;
         tellHint((start ? CutText::startPastEnd : CutText::endPastEnd)
-                     .arg(generalText(start ? startSeconds : endSeconds), generalText(m_song->duration()),
+                     .arg(tenths(start ? startSeconds : endSeconds, true), tenths(m_song->duration(), false),
                           m_state.sourcePath),
                  CutText::captionHint);
         return;
     }
 }
 
+bool CutSession::askOutputFolder()
+{
+    const std::optional<QString> chosen = m_prompts.askFolder(CutText::folderTitle, m_state.outputFolder);
+    if (!chosen || chosen->isEmpty())
+        return false;
+    m_state.outputFolder = asFolder(*chosen);
+    emit changed();
+    return true;
+}
+
 void CutSession::cut(double endSeconds)
 {
-    // Everything is worked out on a copy: a cut that is refused changes nothing.
     m_markProblem.reset();
-    CutState next = m_state;
-    if (const auto d = songDuration())
-        next.duration = *d;
-    next.endPos = generalText(endSeconds);
-    next.fileKB = roundedKB(next.fileLength);
-
-    const auto startMark = textValue(next.startPos);
+    // 1. A start mark, and the song it is placed in.
+    const auto startMark = textValue(m_state.startPos);
     if (!startMark) {
         tellHint(CutText::markStartFirst, QString());
         return;
     }
-    if (next.outputFolder.isEmpty()) {
-        tellHint(CutText::chooseFolder, CutText::captionHint);
-        return;
-    }
-    if (!m_song || !m_files.isFolder(next.outputFolder) || !m_files.isNormalFile(next.sourcePath)) {
+    if (!m_song || !m_files.isNormalFile(m_state.sourcePath)) {
         tellHint(CutText::chooseMp3, CutText::captionHint);
         return;
     }
+    // 2. A folder for the piece, unless it has a name of its own.
+    if (m_pieceName.isEmpty() && !m_files.isFolder(m_state.outputFolder)) {
+        tellHint(m_state.outputFolder.isEmpty() ? CutText::chooseFolder
+                                                : CutText::folderGone.arg(m_state.outputFolder),
+                 CutText::captionHint);
+        if (!askOutputFolder())
+            return;
+    }
+    // 3. Where the piece lies in the song, and the frames it needs in front.
     const auto placed = placePiece(*m_song, *startMark, endSeconds);
     if (const auto *problem = std::get_if<MarkProblem>(&placed)) {
         m_markProblem = *problem;
@@ -306,74 +355,112 @@ void CutSession::cut(double endSeconds)
         return;
     }
     const Placement &piece = std::get<Placement>(placed);
-    std::optional<std::vector<std::uint8_t>> lead = leadFrames(*m_song, piece, fileSystemPath(next.sourcePath));
+    std::optional<std::vector<std::uint8_t>> lead = leadFrames(*m_song, piece, fileSystemPath(m_state.sourcePath));
     if (!lead) {
-        tellError(CutText::sourceReadFailed.arg(next.sourcePath));
+        tellError(CutText::sourceReadFailed.arg(CutText::problemText(FileProblem::Other), m_state.sourcePath));
         return;
     }
-    std::vector<ByteRange> ranges = frameRanges(*m_song, piece);
-    // The boxes and the plan show what was placed: the song's bytes in front of the piece's
-    // frames, those the frames span, and the rest.
-    const qint64 offset = ranges.front().offset;
-    const qint64 spanned = ranges.back().offset + ranges.back().length - offset;
-    const qint64 rest = next.fileLength - offset - spanned;
-    next.sizeBoxes = {sizeBoxText(generalText(kilobytes(offset))), sizeBoxText(generalText(kilobytes(spanned))),
-                      sizeBoxText(oneDecimalText(kilobytes(rest)))};
-    next.pieceSizes = {qint32(offset), qint32(spanned), qint32(rest)};
-    next.pieceTop = 2;
+    // 4. The piece's name, from the choices alone.
+    LastCut next;
+    next.srcName = fileNamePart(m_state.sourcePath);
+    next.srcPath = m_state.sourcePath;
+    next.destDir = m_state.outputFolder;
+    next.endPos = generalText(endSeconds);
+    // 5. Its bytes, written under a name of their own until whole.
+    writePiece(endSeconds, piece, std::move(next), std::move(*lead));
+}
 
-    next.srcName = fileNamePart(next.sourcePath);
-    next.srcPath = next.sourcePath;
-    next.destDir = next.outputFolder;
+void CutSession::writePiece(double endSeconds, const Placement &piece, LastCut next, std::vector<std::uint8_t> lead)
+{
     const QString target = m_pieceName.isEmpty() ? pieceFileName(next.destDir, 1, next.srcName) : m_pieceName;
     // Only an explicit name can be the song's own; writing there would replace the song itself.
-    if (QFileInfo(target) == QFileInfo(next.srcPath)) {
+    if (reads(target)) {
         tellError(CutText::targetIsSource.arg(target));
         return;
     }
     // The name is the same for every cut of one song: a ringtone kept from an earlier cut may be
     // waiting under it.
-    if (m_files.exists(target)
-        && !m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
-        return;
+    FileSystem::Replace replace = FileSystem::Replace::No;
+    if (m_files.exists(target)) {
+        if (!m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
+            return;
+        replace = FileSystem::Replace::Yes;
+    }
 
-    m_state = next;
+    std::vector<ByteRange> ranges = frameRanges(*m_song, piece);
+    // The boxes and the plan show what was placed: the song's bytes in front of the piece's
+    // frames, those the frames span, and the rest.
+    const qint64 offset = ranges.front().offset;
+    const qint64 spanned = ranges.back().offset + ranges.back().length - offset;
+    const qint64 rest = m_state.fileLength - offset - spanned;
+    next.pieceSizes = {qint32(offset), qint32(spanned), qint32(rest)};
+    m_writing = Writing{std::move(next),
+                        {sizeBoxText(generalText(kilobytes(offset))), sizeBoxText(generalText(kilobytes(spanned))),
+                         sizeBoxText(oneDecimalText(kilobytes(rest)))},
+                        endSeconds};
+
     // The piece is named only once whole, tags and all: a failure leaves nothing that looks like one.
     const std::vector<std::uint8_t> tag = m_tags.renderForPiece(
         std::llround(double(piece.endSample - piece.startSample) * 1000.0 / m_song->sampleRate()));
-    PieceWriter::Job job{m_state.srcPath,
+    PieceWriter::Job job{m_state.sourcePath,
                          std::move(ranges),
                          QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
                          pieceHeaderFrame(*m_song, piece),
-                         std::move(*lead),
+                         std::move(lead),
                          target,
-                         songTakesGain() ? gainChange() : GainChange()};
-    startWriter(std::move(job), &CutSession::finishCut);
+                         songTakesGain() ? gainChange() : GainChange(),
+                         replace};
+    startWriter(std::move(job), &CutSession::finishCut, &CutSession::showProgress);
 }
 
-void CutSession::startWriter(PieceWriter::Job job, void (CutSession::*finished)(bool, const QString &, bool))
+void CutSession::startWriter(PieceWriter::Job job, Finish finished, void (CutSession::*progressed)(qint64))
 {
     m_writer = new PieceWriter(m_files, std::move(job), this);
     connect(m_writer, &PieceWriter::finished, this, finished);
-    connect(m_writer, &PieceWriter::progressed, this,
-            [this](qint64 written) { emit cutProgress(written, m_writer->job().length()); });
+    connect(m_writer, &PieceWriter::progressed, this, progressed);
     m_writer->start();
-    emit changed();
     emit cutStarted(m_writer->job().length());
 }
 
-void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed)
+void CutSession::showProgress(qint64 written)
+{
+    const qint64 bytes = m_writer->job().length();
+    m_state.mirrors.status = CutText::cutting.arg(written * 100 / std::max<qint64>(bytes, 1));
+    emit changed();
+    emit cutProgress(written, bytes);
+}
+
+void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
 {
     if (ok)
         m_keptJob = m_writer->job();
     m_writer->deleteLater();
     m_writer = nullptr;
+    Writing done = std::move(*m_writing);
+    m_writing.reset();
     if (!ok) {
-        tellError((sourceFailed ? CutText::sourceReadFailed : CutText::pieceWriteFailed).arg(failedPath));
+        m_state.mirrors.status = markingStatus();
+        emit changed();
         emit cutEnded(false);
+        if (sourceFailed) {
+            tellError(CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath));
+            return;
+        }
+        const QString failed = CutText::pieceWriteFailed.arg(CutText::problemText(problem), failedPath);
+        // Pieces beside the song: another folder, which later cuts keep, and the same cut again.
+        if (!m_pieceName.isEmpty() || !anotherFolderMayHelp(problem)) {
+            tellError(failed);
+            return;
+        }
+        tellError(failed + u'\n' + CutText::chooseFolder);
+        if (askOutputFolder())
+            cut(done.endSeconds);
         return;
     }
-    m_state.status = CutText::cutDone;
+    m_state.lastCut = std::move(done.cut);
+    m_state.mirrors.sizeBoxes = done.sizeBoxes;
+    m_state.mirrors.fileKB = roundedKB(m_state.fileLength);
+    m_state.mirrors.status = CutText::cutDone;
     if (m_songPlayer)
         m_songPlayer->pause();
     showStep(3);
@@ -390,6 +477,9 @@ void CutSession::abandonCut()
         return;
     delete m_writer;
     m_writer = nullptr;
+    m_writing.reset();
+    m_state.mirrors.status = markingStatus();
+    emit changed();
     emit cutEnded(false);
 }
 
@@ -408,12 +498,26 @@ void CutSession::savePiece()
         tellHint(CutText::nothingToSave, CutText::captionHint);
         return;
     }
-    if (target == piece)
+    if (m_files.sameFile(target, piece))
         return;
-    if (m_files.exists(target) && !m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
+    // Whatever the answer to "replace?", the song would be lost under the piece.
+    if (reads(target)) {
+        tellError(CutText::targetIsSource.arg(target));
         return;
-    if (!moveFile(m_files, piece, target))
-        tellError(CutText::saveFailed.arg(target));
+    }
+    FileSystem::Replace replace = FileSystem::Replace::No;
+    if (m_files.exists(target)) {
+        if (!m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
+            return;
+        replace = FileSystem::Replace::Yes;
+    }
+    if (const FileProblem problem = moveFile(m_files, piece, target, replace); problem != FileProblem::None) {
+        tellError(CutText::saveFailed.arg(CutText::problemText(problem), target));
+        return;
+    }
+    // Step three goes on with the piece where it now is, and names it there.
+    if (m_piecePlayer)
+        m_piecePlayer->load(target);
 }
 
 void CutSession::throwAway()
@@ -422,6 +526,7 @@ void CutSession::throwAway()
         return;
     if (m_piecePlayer)
         m_piecePlayer->load(QString());
+    m_state.mirrors.status = markingStatus();
     showStep(2);
     m_files.remove(keptPieceName());
 }
@@ -430,11 +535,14 @@ void CutSession::keepAndStartOver()
 {
     if (m_piecePlayer)
         m_piecePlayer->load(QString());
+    m_state.mirrors.status = markingStatus();
     showStep(1);
 }
 
 void CutSession::chooseAgain()
 {
+    // A cut of the song being left is not wanted any more.
+    abandonCut();
     showStep(1);
     if (m_songPlayer)
         m_songPlayer->stop();
@@ -473,17 +581,24 @@ void CutSession::chooseGain(bool GainChoice::*choice, bool on)
     // it no longer should, and a failure leaves it as it was.
     PieceWriter::Job job = *m_keptJob;
     job.gain = gainChange();
-    startWriter(std::move(job), &CutSession::finishRewrite);
+    job.replace = FileSystem::Replace::Yes;
+    startWriter(std::move(job), &CutSession::finishRewrite, &CutSession::showRewriteProgress);
 }
 
-void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFailed)
+void CutSession::showRewriteProgress(qint64 written)
+{
+    emit cutProgress(written, m_writer->job().length());
+}
+
+void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
 {
     m_writer->deleteLater();
     m_writer = nullptr;
     if (!ok) {
         m_state.gain = m_gainBefore;
         emit changed();
-        tellError((sourceFailed ? CutText::sourceReadFailed : CutText::rewriteFailed).arg(failedPath));
+        tellError(sourceFailed ? CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath)
+                               : CutText::rewriteFailed.arg(CutText::problemText(problem), failedPath));
         emit cutEnded(false);
         return;
     }

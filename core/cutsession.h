@@ -53,7 +53,8 @@ public:
     /// Asks for a song and takes it; a cancel takes the last song taken again.
     void chooseSource();
     /// Takes the song at \a path as if it had been chosen. The song's frames are read on another
-    /// thread; sourceTaken() or sourceRefused() follows.
+    /// thread; sourceTaken() or sourceRefused() follows. A folder, a pipe or a device is refused
+    /// before anything is read from it.
     void openSource(const QString &path);
     /// The same, reading the frames at once: for callers without an event loop. True when taken.
     bool openSourceNow(const QString &path);
@@ -96,15 +97,27 @@ signals:
 
 private:
     struct Opening;
+    /// A cut whose piece is being written: what becomes the last cut once the piece is whole.
+    struct Writing
+    {
+        LastCut cut;
+        SizeBoxes sizeBoxes;
+        double endSeconds = 0;
+    };
 
     void showStep(int step);
     void tellError(const QString &text);
     void tellHint(const QString &text, const QString &caption);
-    bool checkLength(const QString &path, std::optional<qint64> length);
+    /// The length of the song at \a path, or nothing, having told the person why it cannot be cut.
+    std::optional<qint64> measureSource(const QString &path);
+    /// Measures the song at \a path and reads its frames on another thread, or refuses it.
+    void beginOpening(const QString &path);
     void takeSource(const QString &path, qint64 length, std::optional<SongMap> song, SongTags tags);
     void finishOpening(Opening *opening);
     /// The song in the player, or the song taken when there is no player.
     QString loadedSong() const;
+    /// Is \a path a file the session reads: the song chosen, the one playing or the one being opened?
+    bool reads(const QString &path);
     /// The length marks are taken against: the frames' own, or the player's while there are none.
     std::optional<double> songDuration() const;
     /// Reads the player's position for a mark, with the duration; empty, having told the person,
@@ -112,12 +125,23 @@ private:
     std::optional<double> readPlayer();
     /// Bytes of the song in front of the frame that holds the time \a seconds.
     qint64 bytesBefore(double seconds) const;
+    void placeStart(double seconds);
     void tellMarkProblem(MarkProblem problem, double startSeconds, double endSeconds);
+    /// The status line while no cut runs: whether a start is marked.
+    QString markingStatus() const;
     void cut(double endSeconds);
-    void finishCut(bool ok, const QString &failedPath, bool sourceFailed);
-    void startWriter(PieceWriter::Job job, void (CutSession::*finished)(bool, const QString &, bool));
+    /// Asks for the folder pieces go to; true when one was chosen, and it is kept for later cuts.
+    bool askOutputFolder();
+    /// Starts writing \a piece under its name, unless that name is a song being read or the
+    /// person does not want the file there replaced.
+    void writePiece(double endSeconds, const Placement &piece, LastCut next, std::vector<std::uint8_t> lead);
+    void showProgress(qint64 written);
+    void finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    using Finish = void (CutSession::*)(bool, const QString &, bool, FileProblem);
+    void startWriter(PieceWriter::Job job, Finish finished, void (CutSession::*progressed)(qint64));
     void chooseGain(bool GainChoice::*choice, bool on);
-    void finishRewrite(bool ok, const QString &failedPath, bool sourceFailed);
+    void finishRewrite(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    void showRewriteProgress(qint64 written);
     /// What the choice asks of a piece.
     GainChange gainChange() const;
     /// Only layer 3 has a global_gain to change.
@@ -142,4 +166,6 @@ private:
     std::optional<PieceWriter::Job> m_keptJob;
     /// The choice the piece had before it is cut again, taken back if that fails.
     GainChoice m_gainBefore;
+    /// Set while m_writer writes.
+    std::optional<Writing> m_writing;
 };

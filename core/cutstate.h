@@ -16,25 +16,43 @@ struct GainChoice
     bool maxVolume = false;     ///< as loud as the loudest sample allows without clipping
 };
 
-/// Everything a cut session knows, as typed values. Nothing resets it: each value keeps what it
-/// was given until its own writer gives it another, across every move between the steps.
-struct CutState
+/// What the person has chosen. A cut starts from these alone.
+struct CutChoices
 {
-    int step = 1;               ///< 1 choose a song, 2 mark it, 3 listen to the piece
     QString sourcePath;         ///< the song chosen last, as chosen
-    QString outputFolder;       ///< where pieces go: the first song's folder, with its separator
-    qint32 fileLength = 0;      ///< bytes of the song, measured when it is chosen
-    qint64 audioStart = 0;      ///< bytes of a leading ID3v2 tag, measured with fileLength
-    SizeBoxes sizeBoxes{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};   ///< KB texts
-    QList<qint32> pieceSizes;   ///< the split plan, in bytes, from the first byte of the song
-    qint16 pieceTop = 0;        ///< last valid index of pieceSizes; -1 for a plan without pieces
-    QString srcName;            ///< file-name part of the song, taken at each cut
-    QString srcPath;            ///< the song's path, taken at each cut
-    QString destDir;            ///< output folder, taken at each cut
+    QString outputFolder;       ///< where pieces go, with its separator: the first song's folder, or one chosen since
     QString startPos;           ///< the start mark: seconds, as text; empty until the first one
+    GainChoice gain;            ///< for every piece from the next cut on, and the kept one
+};
+
+/// What the last cut that wrote a piece took from the choices, and what it placed: they name the
+/// piece on disk. A cut that is refused or fails leaves them as they were.
+struct LastCut
+{
+    QString srcName;            ///< file-name part of the song
+    QString srcPath;            ///< the song's path
+    QString destDir;            ///< the output folder
     QString endPos;             ///< the end mark: seconds, as text
-    double duration = 0.0;      ///< seconds of the song
+    QList<qint32> pieceSizes;   ///< the split plan, in bytes, from the first byte of the song
+};
+
+/// Texts the window shows as it always has, each worked out when what it shows changes. Nothing
+/// reads them back.
+struct CutMirrors
+{
+    SizeBoxes sizeBoxes{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};   ///< KB texts
     double fileKB = 0.0;        ///< fileLength in KB, rounded to one decimal
     QString status;             ///< the line that says how far the marking has come
-    GainChoice gain;            ///< for every piece from the next cut on, and the kept one
+};
+
+/// Everything a cut session knows, as typed values: the person's choices, the song as measured
+/// when it was chosen, the last cut, and the mirrors the window shows.
+struct CutState : CutChoices
+{
+    int step = 1;               ///< 1 choose a song, 2 mark it, 3 listen to the piece
+    qint32 fileLength = 0;      ///< bytes of the song, measured when it is chosen
+    qint64 audioStart = 0;      ///< bytes of a leading ID3v2 tag, measured with fileLength
+    double duration = 0.0;      ///< seconds of the song
+    LastCut lastCut;
+    CutMirrors mirrors;
 };

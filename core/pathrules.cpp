@@ -11,6 +11,11 @@ QString folderPart(const QString &path)
     return path.left(path.lastIndexOf(QDir::separator()) + 1);
 }
 
+QString asFolder(const QString &folder)
+{
+    return folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator();
+}
+
 QString fileNamePart(const QString &path)
 {
     return path.mid(path.lastIndexOf(QDir::separator()) + 1);

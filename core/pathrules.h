@@ -8,6 +8,9 @@
 /// is none.
 QString folderPart(const QString &path);
 
+/// \a folder with a native separator at its end, as folderPart() gives folders.
+QString asFolder(const QString &folder);
+
 /// What follows the last native separator of \a path; all of it when there is none.
 QString fileNamePart(const QString &path);
 

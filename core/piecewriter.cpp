@@ -5,7 +5,6 @@
 #include "engine/pieceheader.h"
 
 #include <QElapsedTimer>
-#include <QFileDevice>
 #include <QThread>
 
 PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
@@ -67,21 +66,21 @@ bool PieceWriter::open()
 {
     m_source = m_files.openRead(m_job.sourcePath);
     if (!m_source) {
-        fail(m_job.sourcePath, true);
+        failSource(m_files.lastProblem());
         return false;
     }
-    m_temporary = temporaryNameBeside(m_files, m_job.targetPath);
-    m_piece = m_files.openWrite(m_temporary);
-    if (!m_piece) {
-        m_temporary.clear();
-        fail(m_job.targetPath, false);
+    Temporary temporary = createTemporaryBeside(m_files, m_job.targetPath);
+    if (!temporary.device) {
+        failPiece(m_files.lastProblem());
         return false;
     }
+    m_temporary = temporary.path;
+    m_piece = std::move(temporary.device);
     const QByteArray header = bytesOf(m_job.header);
     const QByteArray lead = bytesOf(m_job.lead);
     if (m_piece->write(m_job.tag) != m_job.tag.size() || m_piece->write(header) != header.size()
         || m_piece->write(lead) != lead.size()) {
-        fail(m_job.targetPath, false);
+        failPiece(m_piece->problem());
         return false;
     }
     m_crc = lameCrc(0, m_job.lead.data(), m_job.lead.size());
@@ -99,18 +98,19 @@ bool PieceWriter::copyNextChunk()
             return finishPiece();
         const ByteRange &range = m_job.ranges[m_range++];
         if (!m_source->seek(range.offset)) {
-            fail(m_job.sourcePath, true);
+            failSource(m_source->problem());
             return false;
         }
         m_leftInRange = range.length;
     }
     const qint64 n = qMin<qint64>(m_leftInRange, m_buffer.size());
     if (m_source->read(m_buffer.data(), n) != n) {
-        fail(m_job.sourcePath, true);
+        // Without an error of its own, a short read means the song got shorter since it was measured.
+        failSource(m_source->problem() == FileProblem::None ? FileProblem::Changed : m_source->problem());
         return false;
     }
     if (m_piece->write(m_buffer.constData(), n) != n) {
-        fail(m_job.targetPath, false);
+        failPiece(m_piece->problem());
         return false;
     }
     if (!m_job.header.empty())
@@ -126,14 +126,14 @@ bool PieceWriter::finishPiece()
         sealPieceHeader(m_job.header, m_crc);
         const QByteArray header = bytesOf(m_job.header);
         if (!m_piece->seek(m_job.tag.size()) || m_piece->write(header) != header.size()) {
-            fail(m_job.targetPath, false);
+            failPiece(m_piece->problem());
             return false;
         }
     }
-    // Written bytes may still sit in the file's buffer: a full disk shows only here.
-    auto *file = qobject_cast<QFileDevice *>(m_piece.get());
-    if (file && !file->flush()) {
-        fail(m_job.targetPath, false);
+    // Some file systems report a write they could not keep only when the file is closed.
+    m_piece->close();
+    if (m_piece->problem() != FileProblem::None) {
+        failPiece(m_piece->problem());
         return false;
     }
     m_piece.reset();
@@ -154,7 +154,7 @@ void PieceWriter::changeGain()
     connect(m_gainThread, &QThread::finished, this, [this] {
         joinGainThread();
         if (m_gainProblem)
-            fail(m_job.targetPath, false);
+            failPiece(FileProblem::Other);
         else
             namePiece();
     });
@@ -173,20 +173,24 @@ void PieceWriter::joinGainThread()
 
 void PieceWriter::namePiece()
 {
-    if (m_files.length(m_temporary) != m_job.length()
-        || m_files.rename(m_temporary, m_job.targetPath) != FileSystem::MoveResult::Moved) {
-        fail(m_job.targetPath, false);
+    // A disk that takes bytes it does not keep is caught by the length.
+    if (m_files.length(m_temporary) != m_job.length()) {
+        failPiece(FileProblem::Incomplete);
+        return;
+    }
+    if (m_files.rename(m_temporary, m_job.targetPath, m_job.replace) != FileSystem::MoveResult::Moved) {
+        failPiece(m_files.lastProblem());
         return;
     }
     m_done = true;
-    emit finished(true, QString(), false);
+    emit finished(true, QString(), false, FileProblem::None);
 }
 
-void PieceWriter::fail(const QString &path, bool sourceFailed)
+void PieceWriter::fail(const QString &path, bool sourceFailed, FileProblem problem)
 {
     discard();
     m_done = true;
-    emit finished(false, path, sourceFailed);
+    emit finished(false, path, sourceFailed, problem);
 }
 
 void PieceWriter::discard()

@@ -20,10 +20,10 @@ class QThread;
 /// Writes one piece of a source file: its tag, its header frame, its lead frames, then the source's
 /// bytes of each of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
 /// of the copied bytes once they are all written, and then the piece's gain changes as the job
-/// asks, on another thread, since that may decode the whole piece. They go to a temporary file beside the
-/// target, which takes the target's name, replacing what was there, only once it is whole and
-/// its length checked: a failure never leaves a half-written file under the target's name, and
-/// leaves no temporary file either.
+/// asks, on another thread, since that may decode the whole piece. They go to a temporary file
+/// beside the target, which takes the target's name only once it is whole and its length checked,
+/// and replaces a file there only when the job says so: a failure never leaves a half-written file
+/// under the target's name, and leaves no temporary file either.
 ///
 /// The copy runs in short slices on the event loop, so a window stays live while a long piece
 /// is written, without a nested loop. Destroying a writer that has not finished abandons the
@@ -51,6 +51,8 @@ public:
         QString targetPath;
         /// Fades and loudness, for a layer 3 piece only.
         GainChange gain;
+        /// Whether the piece may take the place of a file that has the target's name.
+        FileSystem::Replace replace = FileSystem::Replace::No;
 
         /// Bytes of the whole piece.
         qint64 length() const;
@@ -66,8 +68,9 @@ public:
 signals:
     /// After each slice of the copy: bytes of the piece written so far, tag and header included.
     void progressed(qint64 written);
-    /// \a failedPath names the file that could not be read or written; empty on success.
-    void finished(bool ok, const QString &failedPath, bool sourceFailed);
+    /// \a failedPath names the file that could not be read or written, and \a problem says why;
+    /// empty and None on success.
+    void finished(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
 
 private:
     void copySlice();
@@ -78,14 +81,16 @@ private:
     void changeGain();
     void joinGainThread();
     void namePiece();
-    void fail(const QString &path, bool sourceFailed);
+    void fail(const QString &path, bool sourceFailed, FileProblem problem);
+    void failSource(FileProblem problem) { fail(m_job.sourcePath, true, problem); }
+    void failPiece(FileProblem problem) { fail(m_job.targetPath, false, problem); }
     void discard();
 
     FileSystem &m_files;
     Job m_job;
     QString m_temporary;
-    std::unique_ptr<QIODevice> m_source;
-    std::unique_ptr<QIODevice> m_piece;
+    std::unique_ptr<FileDevice> m_source;
+    std::unique_ptr<FileDevice> m_piece;
     std::size_t m_range = 0;
     qint64 m_leftInRange = 0;
     qint64 m_written = 0;

@@ -18,6 +18,12 @@ public:
     virtual std::optional<QString> askOpenFile(const QString &filter, const QString &lastChosen) = 0;
     /// A name to save under, as typed or picked (no extension added); empty on cancel.
     virtual std::optional<QString> askSaveFile(const QString &filter, const QString &title) = 0;
+    /// A folder, from a dialog titled \a title that starts in \a startIn; empty on cancel. A
+    /// front end that has no way to ask (the command line) cancels.
+    virtual std::optional<QString> askFolder([[maybe_unused]] const QString &title, [[maybe_unused]] const QString &startIn)
+    {
+        return std::nullopt;
+    }
     /// True for yes.
     virtual bool askYesNo(const QString &text, const QString &caption) = 0;
     /// A message with one OK button; an empty caption stands for the program's title.

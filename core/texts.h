@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/filesystem.h"
+
 #include <QString>
 
 /// Every text the cut session shows or asks, in one place. The window's own captions are
@@ -12,27 +14,62 @@ inline const QString saveTitle = QStringLiteral("保存音频文件");
 
 inline const QString started = QStringLiteral("开始。。。");
 inline const QString cutDone = QStringLiteral("剪切完成，请试听！");
+inline const QString cutting = QStringLiteral("正在剪切…\n%1%");
 
 inline const QString captionError = QStringLiteral("错误");
 inline const QString captionHint = QStringLiteral("提示");
 inline const QString chooseMp3 = QStringLiteral("请选择要剪切的MP3文件！");
 inline const QString markStartFirst = QStringLiteral("请先选择起点！");
 inline const QString chooseFolder = QStringLiteral("请选择要存放的文件夹！");
+inline const QString folderGone = QStringLiteral("存放铃声的文件夹不存在：\n%1\n请选择要存放的文件夹！");
 inline const QString endBeforeStart = QStringLiteral("终点不能在起点之前！");
 inline const QString marksTooClose = QStringLiteral("起点和终点相隔不到一帧（%1毫秒），剪不出声音！\n请把终点放在起点之后更远的地方。");
 inline const QString startPastEnd = QStringLiteral("起点 %1 秒超出了歌曲的长度 %2 秒：\n%3");
 inline const QString endPastEnd = QStringLiteral("终点 %1 秒超出了歌曲的长度 %2 秒：\n%3");
 inline const QString playerUnreadable = QStringLiteral("无法读取播放位置，请确认此文件可以播放：\n%1");
-inline const QString sourceUnreadable = QStringLiteral("无法读取文件：\n%1");
+inline const QString sourceUnreadable = QStringLiteral("无法读取文件（%1）：\n%2");
+inline const QString sourceNotAFile = QStringLiteral("这不是一个普通文件（而是文件夹、管道或设备），无法剪切：\n%1");
 inline const QString sourceTooLarge = QStringLiteral("文件太大，只能剪切小于2GB的文件：\n%1");
 inline const QString sourceNotMp3 = QStringLiteral("此文件中找不到MP3音频，无法剪切：\n%1");
-inline const QString sourceReadFailed = QStringLiteral("读取源文件失败，剪切已取消：\n%1");
-inline const QString pieceWriteFailed = QStringLiteral("无法写入文件，剪切已取消：\n%1");
+inline const QString sourceReadFailed = QStringLiteral("读取源文件失败（%1），剪切已取消：\n%2");
+inline const QString pieceWriteFailed = QStringLiteral("无法写入文件（%1），剪切已取消：\n%2");
+inline const QString folderTitle = QStringLiteral("选择存放铃声的文件夹");
 inline const QString targetIsSource = QStringLiteral("铃声不能写到正在剪切的歌曲上：\n%1");
 inline const QString replaceTarget = QStringLiteral("文件已存在，是否替换？\n%1");
-inline const QString saveFailed = QStringLiteral("无法保存文件：\n%1");
+inline const QString saveFailed = QStringLiteral("无法保存文件（%1）：\n%2");
 inline const QString noGainForLayer = QStringLiteral("这首歌是MPEG Layer %1格式，不能淡入淡出或调整音量：铃声保持原样。");
-inline const QString rewriteFailed = QStringLiteral("无法改写铃声，铃声保持原样：\n%1");
+inline const QString rewriteFailed = QStringLiteral("无法改写铃声（%1），铃声保持原样：\n%2");
 inline const QString nothingToSave = QStringLiteral("没有可保存的文件！");
+
+/// Why a file could not be read or written, as the messages above put it in brackets.
+inline QString problemText(FileProblem problem)
+{
+    switch (problem) {
+    case FileProblem::Missing:
+        return QStringLiteral("文件或文件夹不存在");
+    case FileProblem::NoPermission:
+        return QStringLiteral("没有权限");
+    case FileProblem::ReadOnly:
+        return QStringLiteral("磁盘是只读的");
+    case FileProblem::NoSpace:
+        return QStringLiteral("磁盘空间不足");
+    case FileProblem::TooLarge:
+        return QStringLiteral("文件超过了允许的大小");
+    case FileProblem::NameTooLong:
+        return QStringLiteral("文件名太长");
+    case FileProblem::NotAFile:
+        return QStringLiteral("不是普通文件");
+    case FileProblem::Exists:
+        return QStringLiteral("已有同名文件");
+    case FileProblem::Changed:
+        return QStringLiteral("文件在读取时被改动");
+    case FileProblem::Incomplete:
+        return QStringLiteral("写入的内容不完整");
+    case FileProblem::None:
+    case FileProblem::Other:
+        break;
+    }
+    return QStringLiteral("读写出错");
+}
 
 } // namespace CutText

@@ -123,10 +123,19 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     m_chooseAgainButton = styledButton(QStringLiteral("dcButton1"), FrmText::reselect, m_panes[1],
                                        twips(5760, 360, 1215, 375), paleGrey);
     m_songBar = transportBar(m_session.songPlayer(), QStringLiteral("MDplay"), m_panes[1], twips(120, 840, 6960, 2115));
+    // Lower than they were, to leave a line for the output folder; the end button still covers
+    // the middle of step three's buttons, which a double-click must not reach.
     m_markStartButton = styledButton(QStringLiteral("cmdQ"), FrmText::markStart, m_panes[1],
-                                     twips(240, 3000, 2535, 735), paleYellow);
+                                     twips(240, 3000, 2535, 495), paleYellow);
     m_markEndButton = styledButton(QStringLiteral("Command1"), FrmText::markEnd, m_panes[1],
-                                   twips(2760, 3000, 2895, 735), paleYellow);
+                                   twips(2760, 3000, 2895, 495), paleYellow);
+    auto *folderLabel = new QLabel(FrmText::folderLabel, m_panes[1]);
+    folderLabel->setObjectName(QStringLiteral("Label5"));
+    folderLabel->setGeometry(twips(240, 3570, 975, 255));
+    m_outputFolderBox = new QLineEdit(m_panes[1]);
+    m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
+    m_outputFolderBox->setGeometry(twips(1200, 3540, 4455, 300));
+    m_outputFolderBox->setEnabled(false);
     m_statusLabel = new QLabel(m_panes[1]);
     m_statusLabel->setObjectName(QStringLiteral("lb"));
     m_statusLabel->setGeometry(twips(5880, 3000, 1215, 615));
@@ -151,7 +160,8 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
         bar->waveform()->setDecoders(decoders);
     m_pieceBar->waveform()->setShowsPiece(true);
 
-    // Mirrors of the session the user never sees, parked below the client area.
+    // Hidden mirrors of the session's sizes, parked below the client area: what reads the
+    // window's controls by name (tests, accessibility tools) finds them where it always did.
     auto *sizeFrame = new QWidget(this);
     sizeFrame->setObjectName(QStringLiteral("Frame1"));
     sizeFrame->setGeometry(0, 320, 300, 30);
@@ -161,14 +171,9 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
         m_sizeBoxes[i]->setObjectName(QStringLiteral("txtSplit(%1)").arg(i));
         m_sizeBoxes[i]->setMaxLength(int(sizeBoxLength));
     }
-    auto *folderFrame = new QWidget(this);
-    folderFrame->setObjectName(QStringLiteral("Frame2"));
-    folderFrame->setGeometry(0, 360, 300, 30);
-    folderFrame->hide();
-    m_outputFolderBox = new QLineEdit(folderFrame);
-    m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
-    m_outputFolderBox->setEnabled(false);
 
+    // Polls the song player's length once a second: a length the player learns late, or
+    // corrects, still reaches the session.
     m_durationTimer = new QTimer(this);
     m_durationTimer->setObjectName(QStringLiteral("Timer1"));
     m_durationTimer->setInterval(1000);
@@ -206,6 +211,8 @@ void Frm::connectControls()
 
 void Frm::formLoad()
 {
+    // Registers the dialog and button controls where the system may lack them (Windows);
+    // elsewhere nothing runs.
     m_processes.startMinimized(FrmText::registerDialogs);
     m_processes.startMinimized(FrmText::registerButtons);
 }
@@ -215,9 +222,10 @@ void Frm::showState()
     const CutState &state = m_session.state();
     m_sourceBox->setText(state.sourcePath);
     m_outputFolderBox->setText(state.outputFolder);
+    m_outputFolderBox->setToolTip(state.outputFolder);
     for (int i = 0; i < 3; ++i)
-        m_sizeBoxes[i]->setText(state.sizeBoxes[i]);
-    m_statusLabel->setText(state.status);
+        m_sizeBoxes[i]->setText(state.mirrors.sizeBoxes[i]);
+    m_statusLabel->setText(state.mirrors.status);
     m_fadeInBox->setChecked(state.gain.fadeIn);
     m_fadeOutBox->setChecked(state.gain.fadeOut);
     m_maxVolumeBox->setChecked(state.gain.maxVolume);
@@ -231,7 +239,7 @@ void Frm::rememberCut()
 {
     const CutState &state = m_session.state();
     const auto start = textValue(state.startPos);
-    const auto end = textValue(state.endPos);
+    const auto end = textValue(state.lastCut.endPos);
     m_lastCut = start && end ? std::optional(ShownCut{state.sourcePath, TimeWindow{*start, *end}}) : std::nullopt;
 }
 
@@ -291,17 +299,29 @@ QString Frm::droppableSong(const QDropEvent *event) const
     return QDir::toNativeSeparators(urls.first().toLocalFile());
 }
 
+bool Frm::takeAsCopy(QDropEvent *event) const
+{
+    // A drop taken as a move tells the file manager to delete the song; it is read, never taken.
+    const Qt::DropActions offered = event->possibleActions();
+    if (droppableSong(event).isEmpty() || !(offered & (Qt::CopyAction | Qt::LinkAction)))
+        return false;
+    event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event->accept();
+    return true;
+}
+
 void Frm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!droppableSong(event).isEmpty())
-        event->acceptProposedAction();
+    takeAsCopy(event);
+}
+
+void Frm::dragMoveEvent(QDragMoveEvent *event)
+{
+    takeAsCopy(event);
 }
 
 void Frm::dropEvent(QDropEvent *event)
 {
-    const QString song = droppableSong(event);
-    if (song.isEmpty())
-        return;
-    event->acceptProposedAction();
-    m_session.openSource(song);
+    if (takeAsCopy(event))
+        m_session.openSource(droppableSong(event));
 }

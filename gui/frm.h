@@ -41,6 +41,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
@@ -59,6 +60,8 @@ private:
     void unlessJustShown(void (CutSession::*intent)());
     /// The one local file that \a event carries, when a song may be chosen now; empty otherwise.
     QString droppableSong(const QDropEvent *event) const;
+    /// Accepts \a event as a copy (or a link), never as a move; false when it is refused.
+    bool takeAsCopy(QDropEvent *event) const;
 
     CutSession &m_session;
     ProcessStarter &m_processes;
@@ -80,7 +83,7 @@ private:
     QCheckBox *m_fadeInBox = nullptr;
     QCheckBox *m_fadeOutBox = nullptr;
     QCheckBox *m_maxVolumeBox = nullptr;
-    /// Mirrors of the session's sizes and output folder, hidden as they always were.
+    /// Mirrors of the session's sizes, hidden as they always were.
     std::array<QLineEdit *, 3> m_sizeBoxes{};
     QLineEdit *m_outputFolderBox = nullptr;
     QTimer *m_durationTimer = nullptr;

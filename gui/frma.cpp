@@ -1,6 +1,7 @@
 #include "frma.h"
 
 #include "gui/fonts.h"
+#include "gui/frmtexts.h"
 #include "gui/styledbutton.h"
 #include "gui/twips.h"
 
@@ -19,25 +20,22 @@ QLabel *label(const QString &name, const QString &text, QWidget *parent, const Q
 
 } // namespace
 
-const QString FrmA::webAddress = QStringLiteral("https://www.example.com/");
-const QString FrmA::mailAddress = QStringLiteral("support@example.com");
-
 FrmA::FrmA(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("FrmA"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("青禾MP3剪切器V1.0"));
+    setWindowTitle(FrmText::title);
     setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
     setFixedSize(twips(0, 0, 4290, 2490).size());
 
     // Created in tab order.
-    auto *title = label(QStringLiteral("Label1"), QStringLiteral("青禾MP3剪切器V1.0"), this, twips(720, 120, 4095, 495));
+    auto *title = label(QStringLiteral("Label1"), FrmText::title, this, twips(720, 120, 4095, 495));
     title->setFont(cjkFont(QStringLiteral("宋体-PUA"), 18, true));
-    label(QStringLiteral("Label2"), QStringLiteral("青禾MP3格式剪切器，最简单的免费音频剪辑软件"), this,
-          twips(240, 720, 4215, 255));
-    label(QStringLiteral("Label4"), QStringLiteral("Email：") + mailAddress, this, twips(600, 1440, 2895, 255));
-    label(QStringLiteral("Label6"), webAddress, this, twips(600, 1080, 2895, 255));
+    label(QStringLiteral("Label2"), FrmText::aboutDescription, this, twips(240, 720, 4215, 255));
+    label(QStringLiteral("Label4"), FrmText::aboutLicence, this, twips(600, 1440, 3495, 255));
+    label(QStringLiteral("Label6"), FrmText::aboutVersion.arg(QStringLiteral(PROJECT_VERSION)), this,
+          twips(600, 1080, 2895, 255));
 
     auto *ok = new StyledButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("Command2"));

@@ -2,17 +2,12 @@
 
 #include <QWidget>
 
-class QLabel;
-class StyledButton;
 
-/// The About box: the program's name, what it does, where its maker is found.
+/// The About box: the program's name, what it does, its version and its licence.
 /// It deletes itself when "确定" closes it.
 class FrmA : public QWidget
 {
     Q_OBJECT
 public:
     explicit FrmA(QWidget *parent = nullptr);
-
-    static const QString webAddress;
-    static const QString mailAddress;
 };

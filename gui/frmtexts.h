@@ -2,8 +2,8 @@
 
 #include <QString>
 
-/// The captions of the main window's controls and its start-up commands, in one place; what
-/// the cut session says is in core/texts.h.
+/// The captions of the main window's controls, the About box's texts and the start-up
+/// commands, in one place; what the cut session says is in core/texts.h.
 namespace FrmText {
 
 inline const QString title = QStringLiteral("青禾MP3剪切器V1.0");
@@ -17,6 +17,7 @@ inline const QString about = QStringLiteral("关于");
 inline const QString chooseLabel = QStringLiteral("请选择MP3文件：");
 inline const QString browse = QStringLiteral("选择MP3文件...");
 inline const QString sourceLabel = QStringLiteral("文件地址：");
+inline const QString folderLabel = QStringLiteral("存放位置：");
 inline const QString reselect = QStringLiteral("重新选择");
 inline const QString markStart = QStringLiteral("以此为起点(&S)");
 inline const QString markEnd = QStringLiteral("以此为终点(&P)");
@@ -26,6 +27,10 @@ inline const QString continueCutting = QStringLiteral("继续剪切！");
 inline const QString fadeIn = QStringLiteral("淡入");
 inline const QString fadeOut = QStringLiteral("淡出");
 inline const QString maxVolume = QStringLiteral("音量最大化");
+
+inline const QString aboutDescription = QStringLiteral("从MP3中剪出一段做铃声，不解码，不重新编码");
+inline const QString aboutVersion = QStringLiteral("版本：%1");
+inline const QString aboutLicence = QStringLiteral("许可：免费使用的专有软件");
 
 inline const QString registerDialogs = QStringLiteral("regsvr32 comdlg32.ocx /s");
 inline const QString registerButtons = QStringLiteral("regsvr32 hmButton.ocx /s");

@@ -64,6 +64,22 @@ std::optional<QString> QtPrompts::askSaveFile(const QString &filter, const QStri
     return chosen;
 }
 
+std::optional<QString> QtPrompts::askFolder(const QString &title, const QString &startIn)
+{
+    QFileDialog dialog(m_window, title);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.resize(680, 420);
+    // A folder that has gone opens the dialog where it was, as near as there is something.
+    QString start = QDir::cleanPath(startIn);
+    while (!start.isEmpty() && !QFileInfo(start).isDir() && QFileInfo(start).path() != start)
+        start = QFileInfo(start).path();
+    dialog.setDirectory(start);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
 bool QtPrompts::askYesNo(const QString &text, const QString &caption)
 {
     QMessageBox box(QMessageBox::Question, captionOr(caption), text, QMessageBox::Yes | QMessageBox::No, m_window);

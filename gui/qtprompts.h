@@ -15,6 +15,7 @@ public:
 
     std::optional<QString> askOpenFile(const QString &filter, const QString &lastChosen) override;
     std::optional<QString> askSaveFile(const QString &filter, const QString &title) override;
+    std::optional<QString> askFolder(const QString &title, const QString &startIn) override;
     bool askYesNo(const QString &text, const QString &caption) override;
     void tell(const QString &text, Icon icon, const QString &caption) override;
 

@@ -8,7 +8,6 @@ StyledButton::StyledButton(const QString &caption, QWidget *parent)
 
 void StyledButton::setBackground(const QColor &colour)
 {
-    m_background = colour;
     // A style sheet rather than the palette: most widget styles ignore a palette's
     // button colour, and the colours are what tells these buttons apart.
     setStyleSheet(QStringLiteral(

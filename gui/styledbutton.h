@@ -11,8 +11,4 @@ public:
     explicit StyledButton(const QString &caption, QWidget *parent);
 
     void setBackground(const QColor &colour);
-    QColor background() const { return m_background; }
-
-private:
-    QColor m_background;
 };

@@ -1,5 +1,6 @@
 // Step three: keeping the piece under a chosen name, throwing it away, starting over.
 
+#include "core/savetarget.h"
 #include "platform/qtfilesystem.h"
 #include "piecereading.h"
 #include "sessionrig.h"
@@ -59,6 +60,59 @@ private slots:
         QVERIFY(rig->prompts.told.isEmpty());
         QCOMPARE(rig->session.state().step, 3);
         QCOMPARE(readAll(source), sourceBytes);
+        // Step three shows the piece where it now is.
+        QCOMPARE(rig->piece.source(), out->filePath(saved));
+    }
+
+    void theSongIsNeverSavedOver_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("its own name") << "name";
+        QTest::newRow("a link to it") << "link";
+        QTest::newRow("its name without .mp3") << "bare";
+    }
+
+    void theSongIsNeverSavedOver()
+    {
+        QFETCH(QString, how);
+        QString target = source;
+        if (how == u"link") {
+            target = out->filePath(QStringLiteral("link.mp3"));
+            QVERIFY(QFile::link(source, target));
+        } else if (how == u"bare") {
+            target.chop(4);
+        }
+        save(target);
+        QCOMPARE(rig->prompts.told.size(), 1);
+        QCOMPARE(rig->prompts.told[0].text, QStringLiteral("铃声不能写到正在剪切的歌曲上：\n") + withMp3Extension(target));
+        QVERIFY(rig->prompts.asked.isEmpty());
+        QCOMPARE(readAll(source), sourceBytes);
+        QCOMPARE(readAll(piece), pieceBytes);
+    }
+
+    void aFileThatAppearsAtTheTargetMeanwhileIsKept_data()
+    {
+        QTest::addColumn<bool>("crossDevice");
+        QTest::newRow("same file system") << false;
+        QTest::newRow("another file system") << true;
+    }
+
+    void aFileThatAppearsAtTheTargetMeanwhileIsKept()
+    {
+        QFETCH(bool, crossDevice);
+        rig->files.renamesCrossDevice = crossDevice;
+        const QString target = out->filePath(QStringLiteral("ring.mp3"));
+        // Another program writes the name after the program looked and before the piece takes it.
+        rig->files.beforeRename = [target](const QString &to) {
+            if (to == target)
+                writeFile(to, "theirs");
+        };
+        save(target);
+        QCOMPARE(readAll(target), QByteArray("theirs"));
+        QCOMPARE(readAll(piece), pieceBytes);
+        QCOMPARE(rig->prompts.told.size(), 1);
+        QVERIFY(rig->prompts.told[0].text.startsWith(QStringLiteral("无法保存文件（已有同名文件）")));
+        QCOMPARE(QDir(out->path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("ring.mp3")}));
     }
 
     void cancelMovesNothing()
@@ -115,7 +169,8 @@ private slots:
             || stat(QFile::encodeName(dir->path()), &b) != 0 || a.st_dev == b.st_dev)
             QSKIP("no second file system beside the temporary folder");
         QtFileSystem real;
-        QCOMPARE(real.rename(piece, shm.filePath(QStringLiteral("x"))), FileSystem::MoveResult::CrossDevice);
+        QCOMPARE(real.rename(piece, shm.filePath(QStringLiteral("x")), FileSystem::Replace::No),
+                 FileSystem::MoveResult::CrossDevice);
         save(shm.filePath(QStringLiteral("ring")));
         QCOMPARE(readAll(shm.filePath(QStringLiteral("ring.mp3"))), pieceBytes);
         QVERIFY(!QFile::exists(piece));
@@ -137,7 +192,8 @@ private slots:
         QCOMPARE(rig->prompts.told.size(), 1);
         QCOMPARE(rig->prompts.told[0].icon, Prompts::Icon::Error);
         QCOMPARE(rig->prompts.told[0].caption, QStringLiteral("错误"));
-        QVERIFY(rig->prompts.told[0].text.contains(target + QStringLiteral(".mp3")));
+        QCOMPARE(rig->prompts.told[0].text,
+                 QStringLiteral("无法保存文件（文件或文件夹不存在）：\n") + target + QStringLiteral(".mp3"));
         QCOMPARE(readAll(piece), pieceBytes);
     }
 
@@ -171,7 +227,8 @@ private slots:
         QCOMPARE(rig->session.state().step, 2);
         QCOMPARE(rig->song.loads, loadsBefore);
         QCOMPARE(rig->song.state(), PlayerEngine::State::Paused);
-        QCOMPARE(rig->session.state().status, QStringLiteral("剪切完成，请试听！"));
+        // Back to marking, with the start still marked.
+        QCOMPARE(rig->session.state().mirrors.status, QStringLiteral("开始。。。"));
 
         // A saved piece is left alone.
         QVERIFY(rig->cutAt(9));

@@ -22,6 +22,12 @@ std::optional<QString> FakePrompts::askSaveFile(const QString &filter, const QSt
     return saveAnswers.isEmpty() ? std::nullopt : saveAnswers.dequeue();
 }
 
+std::optional<QString> FakePrompts::askFolder(const QString &title, const QString &startIn)
+{
+    folders.append(title + u'|' + startIn);
+    return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.dequeue();
+}
+
 bool FakePrompts::askYesNo(const QString &text, const QString &caption)
 {
     asked.append({text, Icon::None, caption});
@@ -31,13 +37,14 @@ bool FakePrompts::askYesNo(const QString &text, const QString &caption)
 namespace {
 
 /// Passes reads and writes through to the real file, counting them, until a shared write budget
-/// runs out.
-class CountingDevice : public QIODevice
+/// runs out, or while a budget of kept bytes lasts.
+class CountingDevice : public FileDevice
 {
 public:
-    CountingDevice(std::unique_ptr<QIODevice> inner, OpenMode mode, qint64 &budget, qint64 &counted)
+    CountingDevice(std::unique_ptr<FileDevice> inner, OpenMode mode, qint64 &budget, qint64 &kept, qint64 &counted)
         : m_inner(std::move(inner))
         , m_budget(budget)
+        , m_kept(kept)
         , m_counted(counted)
     {
         open(mode | QIODevice::Unbuffered);
@@ -47,6 +54,12 @@ public:
     bool isSequential() const override { return false; }
     qint64 size() const override { return m_inner->size(); }
     bool seek(qint64 pos) override { return QIODevice::seek(pos) && m_inner->seek(pos); }
+    void close() override
+    {
+        m_inner->close();
+        setProblem(m_inner->problem());
+        QIODevice::close();
+    }
 
 protected:
     qint64 readData(char *data, qint64 len) override
@@ -54,23 +67,32 @@ protected:
         const qint64 n = m_inner->read(data, len);
         if (n > 0)
             m_counted += n;
+        setProblem(m_inner->problem());
         return n;
     }
     qint64 writeData(const char *data, qint64 len) override
     {
-        if (m_budget >= 0 && len > m_budget)
+        if (m_budget >= 0 && len > m_budget) {
+            setProblem(FileProblem::NoSpace);
             return -1;
+        }
         if (m_budget >= 0)
             m_budget -= len;
-        const qint64 n = m_inner->write(data, len);
-        if (n > 0)
-            m_counted += n;
-        return n;
+        const qint64 keep = m_kept < 0 ? len : std::min(len, m_kept);
+        if (m_kept >= 0)
+            m_kept -= keep;
+        const qint64 n = m_inner->write(data, keep);
+        setProblem(m_inner->problem());
+        if (n != keep)
+            return -1;
+        m_counted += n;
+        return len;
     }
 
 private:
-    std::unique_ptr<QIODevice> m_inner;
+    std::unique_ptr<FileDevice> m_inner;
     qint64 &m_budget;
+    qint64 &m_kept;
     qint64 &m_counted;
 };
 
@@ -83,37 +105,55 @@ FaultyFileSystem::FaultyFileSystem()
 {
 }
 
-std::unique_ptr<QIODevice> FaultyFileSystem::openRead(const QString &path)
+std::optional<qint64> FaultyFileSystem::length(const QString &path)
+{
+    const auto bytes = m_real->length(path);
+    m_problem = m_real->lastProblem();
+    return bytes;
+}
+
+std::unique_ptr<FileDevice> FaultyFileSystem::openRead(const QString &path)
 {
     auto device = m_real->openRead(path);
+    m_problem = m_real->lastProblem();
     if (!device)
         return device;
-    return std::make_unique<CountingDevice>(std::move(device), QIODevice::ReadOnly, noBudget, bytesRead);
+    return std::make_unique<CountingDevice>(std::move(device), QIODevice::ReadOnly, noBudget, noBudget, bytesRead);
 }
 
-std::unique_ptr<QIODevice> FaultyFileSystem::openWrite(const QString &path)
+std::unique_ptr<FileDevice> FaultyFileSystem::createNew(const QString &path)
 {
     log.append(QStringLiteral("write ") + path);
-    if (refuseWrite && refuseWrite(path))
+    if (refuseWrite && refuseWrite(path)) {
+        m_problem = FileProblem::NoPermission;
         return nullptr;
-    auto device = m_real->openWrite(path);
+    }
+    auto device = m_real->createNew(path);
+    m_problem = m_real->lastProblem();
     if (!device)
         return device;
-    return std::make_unique<CountingDevice>(std::move(device), QIODevice::WriteOnly, writeBudget, bytesWritten);
+    return std::make_unique<CountingDevice>(std::move(device), QIODevice::WriteOnly, writeBudget, keptBudget,
+                                            bytesWritten);
 }
 
-FileSystem::MoveResult FaultyFileSystem::rename(const QString &from, const QString &to)
+FileSystem::MoveResult FaultyFileSystem::rename(const QString &from, const QString &to, Replace replace)
 {
     log.append(QStringLiteral("rename %1 > %2").arg(from, to));
     if (renamesCrossDevice && QFileInfo(from).absolutePath() != QFileInfo(to).absolutePath())
         return MoveResult::CrossDevice;
-    return m_real->rename(from, to);
+    if (beforeRename)
+        beforeRename(to);
+    const MoveResult result = m_real->rename(from, to, replace);
+    m_problem = m_real->lastProblem();
+    return result;
 }
 
 bool FaultyFileSystem::remove(const QString &path)
 {
     log.append(QStringLiteral("remove ") + path);
-    return m_real->remove(path);
+    const bool removed = m_real->remove(path);
+    m_problem = m_real->lastProblem();
+    return removed;
 }
 
 QByteArray readAll(const QString &path)

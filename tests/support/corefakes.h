@@ -28,11 +28,13 @@ public:
 
     std::optional<QString> askOpenFile(const QString &filter, const QString &lastChosen) override;
     std::optional<QString> askSaveFile(const QString &filter, const QString &title) override;
+    std::optional<QString> askFolder(const QString &title, const QString &startIn) override;
     bool askYesNo(const QString &text, const QString &caption) override;
     void tell(const QString &text, Icon icon, const QString &caption) override { told.append({text, icon, caption}); }
 
     QQueue<std::optional<QString>> openAnswers;
     QQueue<std::optional<QString>> saveAnswers;
+    QQueue<std::optional<QString>> folderAnswers;
     QQueue<bool> yesNoAnswers;
     /// Runs while a file dialog is "open", e.g. to change files behind the program's back.
     std::function<void()> whileOpen;
@@ -43,6 +45,8 @@ public:
     QStringList opened;
     /// Filter and title of every save dialog, as "filter|title".
     QStringList saved;
+    /// Title and starting folder of every folder dialog, as "title|startIn".
+    QStringList folders;
 };
 
 class FakeProcesses : public ProcessStarter
@@ -53,36 +57,45 @@ public:
 };
 
 /// The real file system, with faults to order: refused opens, a write budget after which
-/// writes fail as on a full disk, renames that fail or cross file systems. It logs what it did.
+/// writes fail as on a full disk, writes that are lost, renames that cross file systems. It
+/// logs what it did.
 class FaultyFileSystem : public FileSystem
 {
 public:
     FaultyFileSystem();
 
-    std::optional<qint64> length(const QString &path) override { return m_real->length(path); }
+    std::optional<qint64> length(const QString &path) override;
     bool isFolder(const QString &path) override { return m_real->isFolder(path); }
     bool isNormalFile(const QString &path) override { return m_real->isNormalFile(path); }
     bool exists(const QString &path) override { return m_real->exists(path); }
-    std::unique_ptr<QIODevice> openRead(const QString &path) override;
-    std::unique_ptr<QIODevice> openWrite(const QString &path) override;
-    MoveResult rename(const QString &from, const QString &to) override;
+    bool sameFile(const QString &a, const QString &b) override { return m_real->sameFile(a, b); }
+    std::unique_ptr<FileDevice> openRead(const QString &path) override;
+    std::unique_ptr<FileDevice> createNew(const QString &path) override;
+    MoveResult rename(const QString &from, const QString &to, Replace replace) override;
     bool remove(const QString &path) override;
+    FileProblem lastProblem() const override { return m_problem; }
 
-    /// Paths for which openWrite fails, as in a folder the user may not write to.
+    /// Paths for which createNew fails with NoPermission, as in a folder the user may not write to.
     std::function<bool(const QString &)> refuseWrite;
-    /// Bytes all writes together may still take before they fail; negative for no limit.
+    /// Bytes all writes together may still take before they fail with NoSpace; negative for no limit.
     qint64 writeBudget = -1;
+    /// Bytes all writes together may still keep; those past it report success and are lost, as on
+    /// a disk that fails without a word. Negative for no limit.
+    qint64 keptBudget = -1;
     /// Renames between two folders answer CrossDevice without touching anything.
     bool renamesCrossDevice = false;
-    /// Every openWrite, rename and remove, as "write PATH", "rename FROM > TO", "remove PATH".
+    /// Runs before each rename with its target, e.g. to create a file there as another program would.
+    std::function<void(const QString &)> beforeRename;
+    /// Every createNew, rename and remove, as "write PATH", "rename FROM > TO", "remove PATH".
     QStringList log;
     /// Bytes read through openRead's devices, all together.
     qint64 bytesRead = 0;
-    /// Bytes written through openWrite's devices, all together.
+    /// Bytes written through createNew's devices, all together.
     qint64 bytesWritten = 0;
 
 private:
     std::unique_ptr<FileSystem> m_real;
+    FileProblem m_problem = FileProblem::None;
 };
 
 /// The whole content of a file; empty when it cannot be read.
