@@ -370,22 +370,28 @@ void CutSession::cut(double endSeconds)
     writePiece(endSeconds, piece, std::move(next), std::move(*lead));
 }
 
+std::optional<FileSystem::Replace> CutSession::mayWrite(const QString &target)
+{
+    // Whatever the answer to "replace?", the song would be lost under the piece.
+    if (reads(target)) {
+        tellError(CutText::targetIsSource.arg(target));
+        return std::nullopt;
+    }
+    if (!m_files.exists(target))
+        return FileSystem::Replace::No;
+    if (!m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
+        return std::nullopt;
+    return FileSystem::Replace::Yes;
+}
+
 void CutSession::writePiece(double endSeconds, const Placement &piece, LastCut next, std::vector<std::uint8_t> lead)
 {
     const QString target = m_pieceName.isEmpty() ? pieceFileName(next.destDir, 1, next.srcName) : m_pieceName;
-    // Only an explicit name can be the song's own; writing there would replace the song itself.
-    if (reads(target)) {
-        tellError(CutText::targetIsSource.arg(target));
+    // Only an explicit name can be the song's own. The name beside the song is the same for every
+    // cut of it: a ringtone kept from an earlier cut may be waiting under it.
+    const auto replace = mayWrite(target);
+    if (!replace)
         return;
-    }
-    // The name is the same for every cut of one song: a ringtone kept from an earlier cut may be
-    // waiting under it.
-    FileSystem::Replace replace = FileSystem::Replace::No;
-    if (m_files.exists(target)) {
-        if (!m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
-            return;
-        replace = FileSystem::Replace::Yes;
-    }
 
     std::vector<ByteRange> ranges = frameRanges(*m_song, piece);
     // The boxes and the plan show what was placed: the song's bytes in front of the piece's
@@ -409,7 +415,7 @@ void CutSession::writePiece(double endSeconds, const Placement &piece, LastCut n
                          std::move(lead),
                          target,
                          songTakesGain() ? gainChange() : GainChange(),
-                         replace};
+                         *replace};
     startWriter(std::move(job), &CutSession::finishCut, &CutSession::showProgress);
 }
 
@@ -500,18 +506,10 @@ void CutSession::savePiece()
     }
     if (m_files.sameFile(target, piece))
         return;
-    // Whatever the answer to "replace?", the song would be lost under the piece.
-    if (reads(target)) {
-        tellError(CutText::targetIsSource.arg(target));
+    const auto replace = mayWrite(target);
+    if (!replace)
         return;
-    }
-    FileSystem::Replace replace = FileSystem::Replace::No;
-    if (m_files.exists(target)) {
-        if (!m_prompts.askYesNo(CutText::replaceTarget.arg(target), CutText::captionHint))
-            return;
-        replace = FileSystem::Replace::Yes;
-    }
-    if (const FileProblem problem = moveFile(m_files, piece, target, replace); problem != FileProblem::None) {
+    if (const FileProblem problem = moveFile(m_files, piece, target, *replace); problem != FileProblem::None) {
         tellError(CutText::saveFailed.arg(CutText::problemText(problem), target));
         return;
     }

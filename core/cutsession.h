@@ -132,6 +132,9 @@ private:
     void cut(double endSeconds);
     /// Asks for the folder pieces go to; true when one was chosen, and it is kept for later cuts.
     bool askOutputFolder();
+    /// Whether a file may be written under \a target, and whether in place of one there: empty, having
+    /// told or asked the person, when it is a song being read or the person says no.
+    std::optional<FileSystem::Replace> mayWrite(const QString &target);
     /// Starts writing \a piece under its name, unless that name is a song being read or the
     /// person does not want the file there replaced.
     void writePiece(double endSeconds, const Placement &piece, LastCut next, std::vector<std::uint8_t> lead);
