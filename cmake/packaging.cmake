@@ -65,4 +65,4 @@ add_test(NAME packaging.deb
          COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-deb ${CMAKE_BINARY_DIR} ${MP3CUTTER_APP_ID}
                  ${PROJECT_VERSION})
 set_tests_properties(packaging.install PROPERTIES LABELS packaging RESOURCE_LOCK install-rules)
-set_tests_properties(packaging.deb PROPERTIES LABELS "packaging;deb" RESOURCE_LOCK install-rules TIMEOUT 120)
+set_tests_properties(packaging.deb PROPERTIES LABELS "packaging;deb" RESOURCE_LOCK install-rules TIMEOUT 900)
