@@ -91,7 +91,7 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
     }
     for (std::int64_t i = piece.firstFrame; i < piece.endFrame; ++i) {
         offsets.push_back(at);
-        at += song.frames[std::size_t(i)].length;
+        at += song.frame(i).length;
     }
     const std::int64_t total = at;
     putBigEndian32(bytes + xingAt + 8, std::uint32_t(piece.frameCount()));

@@ -38,7 +38,7 @@ std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double star
     if (end > songEnd + spf)
         return MarkProblem::EndPastEnd;
     end = std::min(end, songEnd);
-    if (end - start < spf || song.frames.empty())
+    if (end - start < spf || song.frameCount() == 0)
         return MarkProblem::TooClose;
 
     Placement piece;
@@ -62,7 +62,7 @@ std::variant<Placement, MarkProblem> placePiece(const SongMap &song, double star
     // the piece's own carry the bytes instead: the start is exact whatever the bit rate. They
     // keep the song's bit rate where the tag's delay can skip as many as that takes, else one
     // frame of a higher rate carries them all.
-    piece.reservoir = piece.firstFrame > 0 ? song.frames[std::size_t(piece.firstFrame)].reservoir : 0;
+    piece.reservoir = piece.firstFrame > 0 ? song.frame(piece.firstFrame).reservoir : 0;
     if (piece.reservoir > 0) {
         const int sideInfoEnd = 4 + song.reference.sideInfoSize();
         const auto own = frameHolding(song.reference, 0, true);
@@ -98,7 +98,7 @@ std::optional<std::vector<std::uint8_t>> leadFrames(const SongMap &song, const P
     const int songDataStart = song.reference.sideInfoEnd();
     std::size_t missing = std::size_t(piece.reservoir);
     for (std::int64_t i = piece.firstFrame - 1; missing > 0 && i >= 0 && file; --i) {
-        const SongFrame &before = song.frames[std::size_t(i)];
+        const SongFrame &before = song.frame(i);
         const std::size_t n = std::min(missing, std::size_t(before.length - songDataStart));
         file.seekg(before.offset + before.length - std::int64_t(n));
         file.read(reinterpret_cast<char *>(data.data() + data.size() - std::size_t(piece.reservoir) + missing - n),
@@ -132,7 +132,7 @@ std::vector<ByteRange> frameRanges(const SongMap &song, const Placement &piece)
 {
     std::vector<ByteRange> ranges;
     for (std::int64_t i = piece.firstFrame; i < piece.endFrame; ++i) {
-        const SongFrame &frame = song.frames[std::size_t(i)];
+        const SongFrame &frame = song.frame(i);
         if (!ranges.empty() && ranges.back().offset + ranges.back().length == frame.offset)
             ranges.back().length += frame.length;
         else

@@ -1,9 +1,14 @@
 #include "engine/songmap.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,17 +30,30 @@ std::uint32_t littleEndian32(const std::uint8_t *bytes)
 }
 
 /// The file read through one buffer that slides forward with the reads: the walk from frame to
-/// frame only ever looks a few frames ahead, so the song is never held whole.
+/// frame only ever looks a few frames ahead, so the song is never held whole. A read far from the
+/// last one takes a little; reads that follow each other take more each time, so a walk through
+/// the whole song costs few calls and a look at a few headers reads little more than them.
 class FileWindow
 {
 public:
+    FileWindow() = default;
+    FileWindow(const FileWindow &) = delete;
+    FileWindow &operator=(const FileWindow &) = delete;
+    ~FileWindow()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    /// Opens an ordinary file with something in it. Not blocking: a named pipe or a device is
+    /// refused by what it is, not waited on.
     bool open(const std::filesystem::path &path)
     {
-        m_file.open(path, std::ios::binary);
-        if (!m_file)
+        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        struct stat info = {};
+        if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
             return false;
-        m_file.seekg(0, std::ios::end);
-        m_size = m_file.tellg();
+        m_size = info.st_size;
         return m_size > 0;
     }
 
@@ -48,15 +66,15 @@ public:
         if (at < 0 || n < 0 || at + n > m_size)
             return nullptr;
         if (at < m_start || at + n > m_start + std::int64_t(m_buffer.size())) {
+            const bool onward = at >= m_start && at <= m_start + std::int64_t(m_buffer.size());
+            m_readSize = onward ? std::min(2 * m_readSize, maxRead) : minRead;
             // A little of what lies before stays in: the walk steps back to the frame it just
             // confirmed.
             const std::int64_t start = std::max<std::int64_t>(0, at - backStep);
-            m_buffer.resize(std::size_t(std::min(std::max(at + n - start, windowSize), m_size - start)));
-            m_file.clear();
-            m_file.seekg(start);
-            m_file.read(reinterpret_cast<char *>(m_buffer.data()), std::streamsize(m_buffer.size()));
-            if (m_file.gcount() != std::streamsize(m_buffer.size())) {
+            m_buffer.resize(std::size_t(std::min(std::max(at + n - start, m_readSize), m_size - start)));
+            if (!readFully(start)) {
                 m_buffer.clear();
+                m_start = 0;
                 return nullptr;
             }
             m_start = start;
@@ -65,12 +83,27 @@ public:
     }
 
 private:
-    static constexpr std::int64_t windowSize = 1 << 20;
-    static constexpr std::int64_t backStep = 1 << 13;
-    std::ifstream m_file;
+    bool readFully(std::int64_t from)
+    {
+        for (std::size_t done = 0; done < m_buffer.size();) {
+            const ssize_t n = ::pread(m_fd, m_buffer.data() + done, m_buffer.size() - done, off_t(from) + off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += std::size_t(n);
+        }
+        return true;
+    }
+
+    static constexpr std::int64_t minRead = 1 << 14;
+    static constexpr std::int64_t maxRead = 1 << 18;
+    static constexpr std::int64_t backStep = 1 << 12;
+    int m_fd = -1;
     std::int64_t m_size = 0;
     std::vector<std::uint8_t> m_buffer;
     std::int64_t m_start = 0;
+    std::int64_t m_readSize = minRead;
 };
 
 /// The bytes [begin, end) of the file that may hold audio frames.
@@ -259,6 +292,261 @@ std::optional<EncoderFrame> encoderFrameIn(const Span &span, std::int64_t at, co
     return std::nullopt;
 }
 
+/// One audio frame as the walk takes it.
+struct WalkedFrame
+{
+    std::int64_t offset = 0;
+    FrameHeader header;
+};
+
+/// The song's frames one after the other from a frame it starts on, taken as a frame or left as
+/// junk by the same rules wherever the walk starts: started on a frame of the song, it goes on
+/// exactly as a walk from the song's first frame does from there.
+class FrameWalk
+{
+public:
+    FrameWalk(const Span &span, const FrameHeader &stream, std::int64_t at)
+        : m_span(span)
+        , m_stream(stream)
+        , m_at(at)
+    {
+    }
+
+    /// The next frame taken; empty at the end of the audio.
+    std::optional<WalkedFrame> next()
+    {
+        while (!m_done) {
+            // The header that confirms a frame is the next frame's own: each is read once.
+            const auto frame = m_confirmed ? m_confirmed : m_span.headerAt(m_at);
+            m_confirmed.reset();
+            ++m_headersRead;
+            const std::int64_t at = m_at;
+            const std::int64_t next = frame ? at + frame->length : 0;
+            if (!frame || next > m_span.end)
+                break;
+            if (const auto following = m_span.headerAt(next); following && following->sameStream(m_stream)) {
+                m_at = next;
+                m_confirmed = following;
+                return WalkedFrame{at, *frame};
+            }
+            // An APE tag's header says every byte from there on is the tag's.
+            if (next == m_span.end || m_span.startsWith(next, "APETAGEX")) {
+                m_done = true;
+                return WalkedFrame{at, *frame};
+            }
+            // Junk behind this frame, or this frame cut short by junk or by the next frame: the
+            // frame counts only when the next confirmed one begins behind its end.
+            const auto resumed = m_span.resync(at + 1, m_stream);
+            if (!resumed) {
+                m_done = true;
+                return WalkedFrame{at, *frame};
+            }
+            m_at = *resumed;
+            if (*resumed >= next)
+                return WalkedFrame{at, *frame};
+        }
+        m_done = true;
+        return std::nullopt;
+    }
+
+    std::int64_t headersRead() const { return m_headersRead; }
+
+private:
+    const Span &m_span;
+    FrameHeader m_stream;
+    std::int64_t m_at = 0;
+    std::optional<FrameHeader> m_confirmed;
+    bool m_done = false;
+    std::int64_t m_headersRead = 0;
+};
+
+/// What lies in front of a song's audio frames and around them.
+struct SongHead
+{
+    FileWindow &file;
+    Span span;
+    std::int64_t leadingTag = 0;
+    std::optional<EncoderFrame> encoderFrame;
+    FrameHeader reference;
+    /// Where the first audio frame begins.
+    std::int64_t audioStart = 0;
+
+    SongMap emptyMap() const
+    {
+        SongMap map;
+        map.reference = reference;
+        map.samplesPerFrame = reference.samplesPerFrame();
+        map.encoderFrame = encoderFrame;
+        map.leadingTag = leadingTag;
+        return map;
+    }
+
+    /// The frame at \a walked as the map holds it.
+    SongFrame songFrame(const WalkedFrame &walked) const
+    {
+        const FrameHeader &frame = walked.header;
+        const std::uint8_t *bytes = file.bytes(walked.offset, frame.sideInfoEnd());
+        const int reservoir = bytes && frame.sideInfoEnd() <= frame.length ? mainDataBegin(bytes, frame) : 0;
+        return {walked.offset, std::uint16_t(frame.length), std::uint16_t(reservoir)};
+    }
+};
+
+std::optional<SongHead> readHead(FileWindow &file)
+{
+    // Tags may follow each other in front of the audio; each says how long it is.
+    std::int64_t begin = 0;
+    while (begin + 10 <= file.size()) {
+        const std::int64_t tag = id3v2TagSize(file.bytes(begin, 10), 10);
+        if (tag == 0 || begin + tag > file.size())
+            break;
+        begin += tag;
+    }
+    SongHead head{file, Span{file, begin, endBeforeTags(file, begin, file.size())}, begin, std::nullopt, {}, 0};
+    const auto start = head.span.lock(head.span.begin);
+    if (!start)
+        return std::nullopt;
+    const FrameHeader first = *head.span.headerAt(*start);
+    head.encoderFrame = encoderFrameIn(head.span, *start, first);
+    head.audioStart = *start + (head.encoderFrame ? first.length : 0);
+    const auto reference = head.span.headerAt(head.audioStart);
+    if (!reference || !reference->sameStream(first))
+        return std::nullopt;
+    head.reference = *reference;
+    return head;
+}
+
+/// Frames a piece's lead frames may take the reservoir's bytes from, at the most: as many of the
+/// stream's smallest frames as hold the largest reservoir.
+std::int64_t reservoirFrames(const FrameHeader &stream)
+{
+    constexpr int largestReservoir = 511;
+    if (stream.layer != 3)
+        return 0;
+    const auto smallest = frameHolding(stream, 0, false);
+    const int room = smallest->length - smallest->sideInfoEnd();
+    return room > 0 ? (largestReservoir + room - 1) / room : largestReservoir;
+}
+
+/// Fills \a map by walking the song from its first audio frame: the frames [keepFrom, needed)
+/// go into it, and the walk stops past \a needed once the bit rate has varied (nothing behind
+/// can make the song constant again); else it walks to the song's end.
+void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::int64_t needed)
+{
+    // 26 ms a frame at the most common rates; enough room for most songs without a regrowth.
+    const std::int64_t expected = (head.span.end - head.audioStart) / 400 + 2;
+    map.frames.reserve(std::size_t(std::clamp<std::int64_t>(std::min(expected, needed) - keepFrom, 0, 1 << 20)));
+    map.constantBitRate = true;
+    FrameWalk walk(head.span, head.reference, head.audioStart);
+    std::int64_t index = 0;
+    for (auto frame = walk.next(); frame; frame = walk.next()) {
+        if (index >= keepFrom && index < needed)
+            map.frames.push_back(head.songFrame(*frame));
+        map.constantBitRate = map.constantBitRate && frame->header.bitRate == map.reference.bitRate;
+        if (++index >= needed && !map.constantBitRate)
+            break;
+    }
+    map.framesBefore = std::min(keepFrom, index);
+    map.framesAfter = index - map.framesBefore - std::int64_t(map.frames.size());
+    map.headersRead = walk.headersRead();
+}
+
+/// Fills \a map with the frames [keepFrom, needed) of a song that keeps one bit rate, found where
+/// their length puts them, and counts the song's frames from its last few; false, leaving \a map
+/// to be filled again, where the song does not bear that out: no frame where one should begin,
+/// another bit rate, fewer frames than the length says up to the end, or an Info frame that
+/// counts other frames or bytes. What lies between the frames read is not seen: in a song without
+/// an Info frame, something other than audio that is exactly as long as some frames (to a byte)
+/// in front of the piece passes for those frames.
+bool mapByLength(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::int64_t needed)
+{
+    const FrameHeader &stream = head.reference;
+    // LAME marks a constant bit rate with "Info"; a Xing or VBRI frame says it varies.
+    if (stream.layer == 1 || (head.encoderFrame && head.encoderFrame->tag != "Info"))
+        return false;
+    // A frame is bytesPerFrame / sampleRate bytes long, the fraction made up by a padding byte now
+    // and then: frame i begins where i whole frames end, or one byte behind.
+    const std::int64_t bytesPerFrame = std::int64_t(stream.layer == 3 && stream.version != 10 ? 72 : 144) * stream.bitRate;
+    const std::int64_t rate = stream.sampleRate;
+    const auto frameAt = [&](std::int64_t index) -> std::optional<std::int64_t> {
+        const std::int64_t at = head.audioStart + index * bytesPerFrame / rate;
+        for (const std::int64_t candidate : {at, at + 1}) {
+            const auto frame = head.span.headerAt(candidate);
+            if (!frame || !frame->sameStream(stream) || frame->bitRate != stream.bitRate)
+                continue;
+            const std::int64_t next = candidate + frame->length;
+            const auto following = head.span.headerAt(next);
+            if (next == head.span.end || (following && following->sameStream(stream) && following->bitRate == stream.bitRate))
+                return candidate;
+        }
+        return std::nullopt;
+    };
+    std::int64_t headersRead = 0;
+    // Walks from frame \a index to \a until (or the end), each frame as the whole walk takes it.
+    const auto walkFrom = [&](std::int64_t index, std::int64_t until, const auto &take) {
+        const auto at = frameAt(index);
+        if (!at)
+            return false;
+        FrameWalk walk(head.span, stream, *at);
+        for (; index < until; ++index) {
+            const auto frame = walk.next();
+            if (!frame)
+                break;
+            if (frame->header.bitRate != stream.bitRate)
+                return false;
+            take(index, *frame);
+        }
+        headersRead += walk.headersRead() + 2;
+        return true;
+    };
+
+    // The song's last few frames tell how many there are, and whether the arithmetic holds to the end.
+    const std::int64_t tail = std::max<std::int64_t>(0, (head.span.end - head.audioStart) * rate / bytesPerFrame - 3);
+    std::int64_t total = 0;
+    std::int64_t audioEnd = 0;
+    if (!walkFrom(tail, std::numeric_limits<std::int64_t>::max(), [&](std::int64_t index, const WalkedFrame &frame) {
+            total = index + 1;
+            audioEnd = frame.offset + frame.header.length;
+        }) || total == 0)
+        return false;
+    if (head.encoderFrame) {
+        const EncoderFrame &info = *head.encoderFrame;
+        if ((info.frames && *info.frames != total) || (info.bytes && *info.bytes != audioEnd - info.offset))
+            return false;
+    }
+
+    map.framesBefore = std::min(keepFrom, total);
+    const std::int64_t until = std::min(needed, total);
+    if (map.framesBefore < until) {
+        map.frames.reserve(std::size_t(until - map.framesBefore));
+        if (!walkFrom(map.framesBefore, until, [&](std::int64_t, const WalkedFrame &frame) {
+                map.frames.push_back(head.songFrame(frame));
+            }) || map.framesBefore + std::int64_t(map.frames.size()) != until)
+            return false;
+    }
+    map.framesAfter = total - map.framesBefore - std::int64_t(map.frames.size());
+    map.constantBitRate = true;
+    map.headersRead = headersRead;
+    return true;
+}
+
+/// The map of the song at \a path as \a fill makes it from what lies in front of its frames;
+/// empty when it is no ordinary file, cannot be read or holds no run of MPEG audio frames.
+template <typename Fill>
+std::optional<SongMap> readMap(const std::filesystem::path &path, const Fill &fill)
+{
+    FileWindow file;
+    if (!file.open(path))
+        return std::nullopt;
+    const auto head = readHead(file);
+    if (!head)
+        return std::nullopt;
+    SongMap map = head->emptyMap();
+    fill(*head, map);
+    if (map.frameCount() == 0)
+        return std::nullopt;
+    return map;
+}
+
 } // namespace
 
 std::int64_t SongMap::firstSample() const
@@ -317,75 +605,27 @@ std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size)
 
 std::optional<SongMap> scanSong(const std::filesystem::path &path)
 {
-    FileWindow file;
-    if (!file.open(path))
-        return std::nullopt;
+    return readMap(path, [](const SongHead &head, SongMap &map) {
+        walkFrames(head, map, 0, std::numeric_limits<std::int64_t>::max());
+    });
+}
 
-    SongMap map;
-    // Tags may follow each other in front of the audio; each says how long it is.
-    std::int64_t begin = 0;
-    while (begin + 10 <= file.size()) {
-        const std::int64_t tag = id3v2TagSize(file.bytes(begin, 10), 10);
-        if (tag == 0 || begin + tag > file.size())
-            break;
-        begin += tag;
-    }
-    map.leadingTag = begin;
-    const Span span{file, begin, endBeforeTags(file, begin, file.size())};
-
-    const auto start = span.lock(span.begin);
-    if (!start)
-        return std::nullopt;
-    const FrameHeader first = *span.headerAt(*start);
-
-    map.encoderFrame = encoderFrameIn(span, *start, first);
-    std::int64_t at = *start + (map.encoderFrame ? first.length : 0);
-    const auto reference = span.headerAt(at);
-    if (!reference || !reference->sameStream(first))
-        return std::nullopt;
-    map.reference = *reference;
-    map.samplesPerFrame = reference->samplesPerFrame();
-    map.constantBitRate = true;
-    // 26 ms a frame at the most common rates; enough room for most songs without a regrowth.
-    map.frames.reserve(std::size_t(std::min<std::int64_t>((span.end - at) / 400 + 2, 1 << 20)));
-
-    const auto take = [&](std::int64_t offset, const FrameHeader &frame) {
-        const std::uint8_t *bytes = file.bytes(offset, frame.sideInfoEnd());
-        const int reservoir = bytes && frame.sideInfoEnd() <= frame.length ? mainDataBegin(bytes, frame) : 0;
-        map.frames.push_back({offset, std::uint16_t(frame.length), std::uint16_t(reservoir)});
-        map.constantBitRate = map.constantBitRate && frame.bitRate == map.reference.bitRate;
-    };
-    // The header that confirms a frame is the next frame's own: each is read once.
-    std::optional<FrameHeader> confirmed;
-    for (;;) {
-        const auto frame = confirmed ? confirmed : span.headerAt(at);
-        confirmed.reset();
-        if (!frame)
-            break;
-        const std::int64_t next = at + frame->length;
-        if (next > span.end)
-            break;
-        if (const auto following = span.headerAt(next); following && following->sameStream(first)) {
-            take(at, *frame);
-            at = next;
-            confirmed = following;
-            continue;
+std::optional<SongMap> mapSongFor(const std::filesystem::path &path, double startSeconds, double endSeconds)
+{
+    return readMap(path, [&](const SongHead &head, SongMap &map) {
+        const std::int64_t spf = map.samplesPerFrame;
+        const std::int64_t start = map.sampleAt(std::max(0.0, startSeconds));
+        const std::int64_t end = std::max(start, map.sampleAt(endSeconds));
+        // A layer 3 piece begins up to three frames before the one that holds its first sample,
+        // and its lead frames carry the reservoir's bytes from the frames before that.
+        const std::int64_t keepFrom = std::max<std::int64_t>(0, start / spf - 4 - reservoirFrames(map.reference));
+        // Once the song's frames reach this far, its end lies behind the piece's end whatever its
+        // padding, and placement asks nothing more of them.
+        const auto padding = map.encoderFrame ? map.encoderFrame->padding : std::nullopt;
+        const std::int64_t needed = (end + padding.value_or(0) + spf - 1) / spf + 1;
+        if (!mapByLength(head, map, keepFrom, needed)) {
+            map = head.emptyMap();
+            walkFrames(head, map, keepFrom, needed);
         }
-        // An APE tag's header says every byte from there on is the tag's.
-        if (next == span.end || span.startsWith(next, "APETAGEX")) {
-            take(at, *frame);
-            break;
-        }
-        // Junk behind this frame, or this frame cut short by junk or by the next frame: the
-        // frame counts only when the next confirmed one begins behind its end.
-        const auto resumed = span.resync(at + 1, first);
-        if (!resumed || *resumed >= next)
-            take(at, *frame);
-        if (!resumed)
-            break;
-        at = *resumed;
-    }
-    if (map.frames.empty())
-        return std::nullopt;
-    return map;
+    });
 }

@@ -31,7 +31,7 @@ struct SongFrame
     std::uint16_t reservoir = 0;    ///< bytes of its audio data in the frames before it (main_data_begin)
 };
 
-/// Where each MPEG audio frame of a song lies in its file and which samples it holds, read from
+/// Where the MPEG audio frames of a song lie in its file and which samples they hold, read from
 /// the frame headers and side information: nothing is decoded.
 ///
 /// Samples are counted as a decoder puts them out, frame after frame from the first audio frame:
@@ -43,16 +43,26 @@ struct SongMap
     /// sample rate.
     FrameHeader reference;
     int samplesPerFrame = 0;
-    /// Every audio frame in order. A leading ID3v2 tag, the encoder's frame, junk between frames
-    /// and ID3v1, APE or Lyrics3 tags behind the audio lie in none of them.
+    /// The audio frames read, in order: every frame from scanSong(), those a piece needs from
+    /// mapSongFor(). A leading ID3v2 tag, the encoder's frame, junk between frames and ID3v1,
+    /// APE or Lyrics3 tags behind the audio lie in none of them.
     std::vector<SongFrame> frames;
+    /// Frames of the song in front of the first frame read and behind the last, counted but not
+    /// read. mapSongFor() stops counting where the song is known to run on past the piece's end:
+    /// then it counts as many as decide everything about the piece.
+    std::int64_t framesBefore = 0;
+    std::int64_t framesAfter = 0;
     /// Every audio frame has the same bit rate.
     bool constantBitRate = false;
     std::optional<EncoderFrame> encoderFrame;
     /// Bytes of the ID3v2 tag in front of everything, 0 without one.
     std::int64_t leadingTag = 0;
+    /// Frame headers read to make the map.
+    std::int64_t headersRead = 0;
 
-    std::int64_t frameCount() const { return std::int64_t(frames.size()); }
+    std::int64_t frameCount() const { return framesBefore + std::int64_t(frames.size()) + framesAfter; }
+    /// The song's frame \a index; it must be one of those read.
+    const SongFrame &frame(std::int64_t index) const { return frames[std::size_t(index - framesBefore)]; }
     int sampleRate() const { return reference.sampleRate; }
     /// Samples a decoder drops at the start: the encoder's delay and, for layer 3, the decoder's
     /// own 529. Without a LAME tag, a layer 3 song is taken to have LAME's usual delay of 576.
@@ -63,7 +73,8 @@ struct SongMap
     double duration() const;
     /// The sample the song's time \a seconds falls on, counted as frames hold them.
     std::int64_t sampleAt(double seconds) const;
-    /// Bytes from the first audio frame's start to the last one's end, junk between them included.
+    /// Bytes from the first frame read to the end of the last, junk between them included: all
+    /// the song's audio from scanSong().
     std::int64_t audioBytes() const;
 };
 
@@ -77,6 +88,14 @@ constexpr int usualEncoderDelay = 576;
 /// footer included; 0 when there is no well-formed tag header.
 std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size);
 
-/// Reads the map of the MPEG audio file at \a path; empty when the file cannot be read or holds
-/// no run of MPEG audio frames.
+/// Reads the map of the MPEG audio file at \a path, every frame of it; empty when it is no
+/// ordinary file, cannot be read or holds no run of MPEG audio frames.
 std::optional<SongMap> scanSong(const std::filesystem::path &path);
+
+/// Reads as much of the map of the file at \a path as a piece from \a startSeconds to
+/// \a endSeconds needs: the same frames, count and bit-rate mode that scanSong() finds, so that
+/// placePiece() and everything made from its placement come out the same. Where the song keeps
+/// one bit rate, its frames lie where their length says, which the headers around the piece and
+/// at the song's end confirm; anywhere else, and in any song whose bit rate varies, the frames
+/// are walked as far as the piece's end (to the song's end while they all keep one bit rate).
+std::optional<SongMap> mapSongFor(const std::filesystem::path &path, double startSeconds, double endSeconds);

@@ -1,0 +1,193 @@
+// The map a cut reads around its piece alone makes the same piece, to the byte, as the map of
+// every frame: on songs of one bit rate, whose frames it finds by their length, and on songs
+// where the length misleads, which it walks.
+
+#include "core/pathrules.h"
+#include "corefakes.h"
+#include "engine/pieceheader.h"
+#include "engine/placement.h"
+#include "engine/songmap.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString fixture(const QString &name)
+{
+    return QStringLiteral(FIXTURE_DIR "/") + name;
+}
+
+/// Everything the engine makes of the marks on \a map: the refusal, or the placement, the song's
+/// ranges, the lead frames and the header frame.
+QByteArray pieceFrom(const SongMap &map, const QString &song, double from, double to)
+{
+    const auto placed = placePiece(map, from, to);
+    if (const auto *problem = std::get_if<MarkProblem>(&placed))
+        return "refused " + QByteArray::number(int(*problem));
+    const Placement &p = std::get<Placement>(placed);
+    QByteArray made = QStringLiteral("frames %1-%2 lead %3 × %4 reservoir %5 samples %6-%7 delay %8 padding %9 ranges")
+                          .arg(p.firstFrame).arg(p.endFrame).arg(p.leadFrames).arg(p.leadWord, 8, 16).arg(p.reservoir)
+                          .arg(p.startSample).arg(p.endSample).arg(p.delay).arg(p.padding).toUtf8();
+    for (const ByteRange &range : frameRanges(map, p))
+        made += ' ' + QByteArray::number(range.offset) + '+' + QByteArray::number(range.length);
+    const auto lead = leadFrames(map, p, fileSystemPath(song));
+    const std::vector<std::uint8_t> header = pieceHeaderFrame(map, p);
+    made += "\nlead " + (lead ? QByteArray(reinterpret_cast<const char *>(lead->data()), qsizetype(lead->size())).toHex() : "unread");
+    made += "\nheader " + QByteArray(reinterpret_cast<const char *>(header.data()), qsizetype(header.size())).toHex();
+    return made;
+}
+
+/// Marks everywhere in a song of \a seconds: from its start, its middle and near its end, to a
+/// frame behind, half a second behind, its end, just past it and well past it.
+QList<std::pair<double, double>> marksAcross(double seconds)
+{
+    QList<std::pair<double, double>> marks;
+    for (const double from : {0.0, 0.3, 1.0003, seconds / 2, seconds - 1.0})
+        for (const double to : {from - 0.5, from + 0.03, from + 0.5, seconds - 0.02, seconds, seconds + 0.01, seconds + 1.0})
+            marks.append({from, to});
+    return marks;
+}
+
+/// \a bytes with \a inserted put in front of their byte \a at.
+QByteArray insertedAt(QByteArray bytes, qint64 at, const QByteArray &inserted)
+{
+    return bytes.insert(at, inserted);
+}
+
+/// An ID3v2.3 tag holding \a size bytes of nothing, as a second song's tag in front of its frames.
+QByteArray id3v2Tag(int size)
+{
+    QByteArray tag("ID3\x03\x00\x00", 6);
+    for (const int shift : {21, 14, 7, 0})
+        tag += char((size >> shift) & 0x7F);
+    return tag + QByteArray(size, '\0');
+}
+
+} // namespace
+
+class TestPieceMap : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+    void cleanup() { dir.reset(); }
+
+    void aConstantBitRateIsReadByItsFramesLength_data()
+    {
+        QTest::addColumn<QString>("song");
+        for (const char *name : {"songs/cbr128-stereo-44k1.mp3", "songs/cbr128-stereo-44k1-noinfo.mp3",
+                                 "songs/cbr64-mono-22k05.mp3", "songs/cbr24-mono-8k-nores.mp3",
+                                 "songs/ape-cbr128-stereo-44k1.mp3", "cbr-tones.mp3", "id3v2-cover.mp3",
+                                 "id3v1-trailing.mp3", "id3v24-footer.mp3"})
+            QTest::newRow(name) << fixture(QString::fromLatin1(name));
+    }
+
+    void aConstantBitRateIsReadByItsFramesLength()
+    {
+        QFETCH(QString, song);
+        const auto whole = scanSong(fileSystemPath(song));
+        QVERIFY(whole && whole->constantBitRate);
+        for (const auto &[from, to] : marksAcross(whole->duration())) {
+            const auto part = mapSongFor(fileSystemPath(song), from, to);
+            QVERIFY(part);
+            QCOMPARE(pieceFrom(*part, song, from, to), pieceFrom(*whole, song, from, to));
+        }
+        // Half a second from the middle: the frames around the piece and a few at the end are read,
+        // fewer than a walk up to the piece's end.
+        const double middle = whole->duration() / 2;
+        const auto part = mapSongFor(fileSystemPath(song), middle, middle + 0.5);
+        const qint64 walkedToTheEnd = part->framesBefore + qint64(part->frames.size());
+        QVERIFY2(part->headersRead < walkedToTheEnd,
+                 qPrintable(QStringLiteral("%1 headers read, %2 up to the piece's end").arg(part->headersRead).arg(walkedToTheEnd)));
+    }
+
+    void aSongWhoseFramesLengthMisleadsIsWalked_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray cbr = readAll(fixture(QStringLiteral("songs/cbr128-stereo-44k1.mp3")));
+        const QByteArray untagged = readAll(fixture(QStringLiteral("songs/cbr128-stereo-44k1-noinfo.mp3")));
+        const QByteArray at48k = readAll(fixture(QStringLiteral("songs/cbr128-stereo-48k.mp3")));
+        const auto map = scanSong(fileSystemPath(fixture(QStringLiteral("songs/cbr128-stereo-44k1.mp3"))));
+        QVERIFY(map && map->frameCount() > 100);
+        const qint64 sixtiethFrame = map->frame(60).offset;
+
+        QTest::newRow("junk between frames") << readAll(fixture(QStringLiteral("songs/junk-cbr128-stereo-48k.mp3")));
+        QTest::newRow("junk as long as a frame, behind an Info frame")
+            << insertedAt(at48k, 61 * 384, QByteArray(384, 'j'));
+        QTest::newRow("a second song's tag between frames") << insertedAt(cbr, sixtiethFrame, id3v2Tag(1000));
+        QTest::newRow("a second song's tag between frames, no Info frame")
+            << insertedAt(untagged, sixtiethFrame - 417, id3v2Tag(1000));
+        QTest::newRow("two songs back to back") << untagged + untagged;
+        // The Info frame counts the frames behind it in bytes 4 to 8 of its fields.
+        QByteArray counted = cbr;
+        const qsizetype infoAt = counted.indexOf("Info");
+        counted[infoAt + 11] = char(counted[infoAt + 11] + 1);
+        QTest::newRow("an Info frame counting a frame too many") << counted;
+        QTest::newRow("an Info frame for frames cut off") << cbr.left(cbr.size() - 20 * 418);
+        QByteArray variable = readAll(fixture(QStringLiteral("songs/vbr-v4-stereo-44k1.mp3")));
+        variable.replace(variable.indexOf("Xing"), 4, "Info");
+        QTest::newRow("an Info frame on a variable bit rate") << variable;
+    }
+
+    void aSongWhoseFramesLengthMisleadsIsWalked()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString song = dir->filePath(QStringLiteral("song.mp3"));
+        QVERIFY(writeFile(song, bytes));
+        const auto whole = scanSong(fileSystemPath(song));
+        QVERIFY(whole);
+        for (const auto &[from, to] : marksAcross(whole->duration())) {
+            const auto part = mapSongFor(fileSystemPath(song), from, to);
+            QVERIFY(part);
+            QCOMPARE(pieceFrom(*part, song, from, to), pieceFrom(*whole, song, from, to));
+        }
+    }
+
+    void junkAmongThePiecesFramesSendsItToTheWalk()
+    {
+        // Without an Info frame to count them, junk exactly a frame long leaves the song's length
+        // looking right; a piece read up to the end finds a frame fewer than the length says.
+        QByteArray bytes = readAll(fixture(QStringLiteral("songs/cbr128-stereo-48k.mp3"))).mid(384);
+        bytes.insert(60 * 384, QByteArray(384, 'j'));
+        const QString song = dir->filePath(QStringLiteral("song.mp3"));
+        QVERIFY(writeFile(song, bytes));
+        const auto whole = scanSong(fileSystemPath(song));
+        QVERIFY(whole && !whole->encoderFrame);
+        for (const double from : {0.3, 1.0003}) {
+            const double to = whole->duration() + 0.01;
+            const auto part = mapSongFor(fileSystemPath(song), from, to);
+            QVERIFY(part);
+            QCOMPARE(pieceFrom(*part, song, from, to), pieceFrom(*whole, song, from, to));
+        }
+    }
+
+    void whatIsReadFollowsThePiece()
+    {
+        // 20 MB of frames at 48 kHz, 24 ms each; the piece is 30 s (1250 frames) from the middle.
+        const QString constant = dir->filePath(QStringLiteral("constant.mp3"));
+        writeCbrSong(constant, 20'000'000);
+        const auto constantPart = mapSongFor(fileSystemPath(constant), 300, 330);
+        QVERIFY(constantPart && constantPart->constantBitRate);
+        QVERIFY2(constantPart->headersRead < 1300, qPrintable(QString::number(constantPart->headersRead)));
+        QVERIFY(constantPart->frames.size() < 1300);
+
+        // A varying bit rate is walked up to the piece's end and no further.
+        const QString varying = dir->filePath(QStringLiteral("varying.mp3"));
+        writeVbrSong(varying, 1, 40'000);
+        const auto varyingPart = mapSongFor(fileSystemPath(varying), 30, 60);
+        QVERIFY(varyingPart && !varyingPart->constantBitRate);
+        QVERIFY2(varyingPart->headersRead < 2600, qPrintable(QString::number(varyingPart->headersRead)));
+        QVERIFY(varyingPart->frames.size() < 1300);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+QTEST_GUILESS_MAIN(TestPieceMap)
+#include "tst_piecemap.moc"
