@@ -2,27 +2,129 @@
 
 #include "core/pathrules.h"
 #include "core/savetarget.h"
-#include "engine/pieceheader.h"
 
-#include <QElapsedTimer>
 #include <QThread>
 
-PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
-    : QObject(parent)
-    , m_files(files)
-    , m_job(std::move(job))
+/// The song, read through the session's file system.
+class PieceWriter::Source : public PieceSource
 {
-    // Not a queued call: on the GLib event loop those run ahead of due timers, which then got a
-    // turn only every other slice.
-    m_nextSlice.setSingleShot(true);
-    connect(&m_nextSlice, &QTimer::timeout, this, &PieceWriter::copySlice);
-}
+public:
+    Source(FileSystem &files, const QString &path)
+        : m_files(files)
+        , m_path(path)
+    {
+    }
+
+    bool open() override
+    {
+        m_device = m_files.openRead(m_path);
+        if (!m_device)
+            m_problem = m_files.lastProblem();
+        return m_device != nullptr;
+    }
+    bool read(std::int64_t at, std::uint8_t *to, std::size_t n) override
+    {
+        if (m_device->seek(at) && m_device->read(reinterpret_cast<char *>(to), qint64(n)) == qint64(n))
+            return true;
+        // Without an error of its own, a short read means the song got shorter since it was measured.
+        m_problem = m_device->problem() == FileProblem::None ? FileProblem::Changed : m_device->problem();
+        return false;
+    }
+    // The file system says why in its own words: problem().
+    int error() const override { return 0; }
+    FileProblem problem() const { return m_problem; }
+
+private:
+    FileSystem &m_files;
+    QString m_path;
+    std::unique_ptr<FileDevice> m_device;
+    FileProblem m_problem = FileProblem::None;
+};
+
+/// The piece, written through the session's file system to a temporary file beside the target.
+class PieceWriter::Target : public PieceTarget
+{
+public:
+    Target(FileSystem &files, const QString &path, FileSystem::Replace replace)
+        : m_files(files)
+        , m_path(path)
+        , m_replace(replace)
+    {
+    }
+
+    bool create() override
+    {
+        Temporary temporary = createTemporaryBeside(m_files, m_path);
+        m_device = std::move(temporary.device);
+        if (!m_device)
+            return failed(m_files.lastProblem());
+        m_temporary = temporary.path;
+        return true;
+    }
+    bool write(const std::uint8_t *bytes, std::size_t n) override
+    {
+        return m_device->write(reinterpret_cast<const char *>(bytes), qint64(n)) == qint64(n)
+            || failed(m_device->problem());
+    }
+    bool canRewrite() const override { return true; }
+    bool rewrite(std::int64_t at, const std::uint8_t *bytes, std::size_t n) override
+    {
+        return (m_device->seek(at) || failed(m_device->problem())) && write(bytes, n);
+    }
+    std::optional<std::int64_t> close() override
+    {
+        // Some file systems report a write they could not keep only when the file is closed.
+        m_device->close();
+        const FileProblem problem = m_device->problem();
+        m_device.reset();
+        if (problem != FileProblem::None) {
+            failed(problem);
+            return std::nullopt;
+        }
+        return m_files.length(m_temporary);
+    }
+    Naming name() override
+    {
+        if (m_files.rename(m_temporary, m_path, m_replace) == FileSystem::MoveResult::Moved) {
+            m_temporary.clear();
+            return Naming::Named;
+        }
+        failed(m_files.lastProblem());
+        return m_problem == FileProblem::Exists ? Naming::Taken : Naming::Failed;
+    }
+    void discard() override
+    {
+        m_device.reset();
+        if (!m_temporary.isEmpty())
+            m_files.remove(m_temporary);
+        m_temporary.clear();
+    }
+    // The file system says why in its own words: problem().
+    int error() const override { return 0; }
+    FileProblem problem() const { return m_problem; }
+    /// The piece's file while it is written and whole, before it takes its name.
+    const QString &temporary() const { return m_temporary; }
+
+private:
+    bool failed(FileProblem problem)
+    {
+        m_problem = problem;
+        return false;
+    }
+
+    FileSystem &m_files;
+    QString m_path;
+    FileSystem::Replace m_replace;
+    QString m_temporary;
+    std::unique_ptr<FileDevice> m_device;
+    FileProblem m_problem = FileProblem::None;
+};
 
 namespace {
 
-QByteArray bytesOf(const std::vector<std::uint8_t> &bytes)
+std::vector<std::uint8_t> bytesOf(const QByteArray &bytes)
 {
-    return QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
 } // namespace
@@ -35,128 +137,59 @@ qint64 PieceWriter::Job::length() const
     return bytes;
 }
 
+PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
+    : QObject(parent)
+    , m_job(std::move(job))
+    , m_source(std::make_unique<Source>(files, m_job.sourcePath))
+    , m_target(std::make_unique<Target>(files, m_job.targetPath, m_job.replace))
+    , m_file(std::make_unique<PieceFile>(PieceParts{bytesOf(m_job.tag), m_job.header, m_job.lead, m_job.ranges},
+                                         *m_source, *m_target))
+{
+    // Not a queued call: on the GLib event loop those run ahead of due timers, which then got a
+    // turn only every other chunk.
+    m_nextChunk.setSingleShot(true);
+    connect(&m_nextChunk, &QTimer::timeout, this, &PieceWriter::copyChunk);
+}
+
 PieceWriter::~PieceWriter()
 {
-    if (!m_done)
-        discard();
+    // The gain's thread works on the piece's file: it must be done with it before the piece file
+    // goes, and with it what it wrote.
+    joinGainThread();
 }
 
 void PieceWriter::start()
 {
-    m_nextSlice.start(0);
+    m_nextChunk.start(0);
 }
 
-void PieceWriter::copySlice()
+void PieceWriter::copyChunk()
 {
-    if (!m_source && !open())
-        return;
-    QElapsedTimer clock;
-    clock.start();
-    int chunks = 0;
-    while (copyNextChunk()) {
-        if (++chunks == sliceChunks || clock.nsecsElapsed() >= sliceNanoseconds) {
-            emit progressed(m_written);
-            m_nextSlice.start(0);
-            return;
-        }
-    }
-}
-
-bool PieceWriter::open()
-{
-    m_source = m_files.openRead(m_job.sourcePath);
-    if (!m_source) {
-        failSource(m_files.lastProblem());
-        return false;
-    }
-    Temporary temporary = createTemporaryBeside(m_files, m_job.targetPath);
-    if (!temporary.device) {
-        failPiece(m_files.lastProblem());
-        return false;
-    }
-    m_temporary = temporary.path;
-    m_piece = std::move(temporary.device);
-    const QByteArray header = bytesOf(m_job.header);
-    const QByteArray lead = bytesOf(m_job.lead);
-    if (m_piece->write(m_job.tag) != m_job.tag.size() || m_piece->write(header) != header.size()
-        || m_piece->write(lead) != lead.size()) {
-        failPiece(m_piece->problem());
-        return false;
-    }
-    m_crc = lameCrc(0, m_job.lead.data(), m_job.lead.size());
-    m_written = m_job.tag.size() + header.size() + lead.size();
-    m_buffer.resize(chunkSize);
-    return true;
-}
-
-bool PieceWriter::copyNextChunk()
-{
-    if (m_done)
-        return false;
-    if (m_leftInRange == 0) {
-        if (m_range == m_job.ranges.size())
-            return finishPiece();
-        const ByteRange &range = m_job.ranges[m_range++];
-        if (!m_source->seek(range.offset)) {
-            failSource(m_source->problem());
-            return false;
-        }
-        m_leftInRange = range.length;
-    }
-    const qint64 n = qMin<qint64>(m_leftInRange, m_buffer.size());
-    if (m_source->read(m_buffer.data(), n) != n) {
-        // Without an error of its own, a short read means the song got shorter since it was measured.
-        failSource(m_source->problem() == FileProblem::None ? FileProblem::Changed : m_source->problem());
-        return false;
-    }
-    if (m_piece->write(m_buffer.constData(), n) != n) {
-        failPiece(m_piece->problem());
-        return false;
-    }
-    if (!m_job.header.empty())
-        m_crc = lameCrc(m_crc, reinterpret_cast<const std::uint8_t *>(m_buffer.constData()), std::size_t(n));
-    m_leftInRange -= n;
-    m_written += n;
-    return true;
-}
-
-bool PieceWriter::finishPiece()
-{
-    if (!m_job.header.empty()) {
-        sealPieceHeader(m_job.header, m_crc);
-        const QByteArray header = bytesOf(m_job.header);
-        if (!m_piece->seek(m_job.tag.size()) || m_piece->write(header) != header.size()) {
-            failPiece(m_piece->problem());
-            return false;
-        }
-    }
-    // Some file systems report a write they could not keep only when the file is closed.
-    m_piece->close();
-    if (m_piece->problem() != FileProblem::None) {
-        failPiece(m_piece->problem());
-        return false;
-    }
-    m_piece.reset();
-    m_source.reset();
-    if (m_job.gain.any())
+    const PieceFile::State state = m_file->step(chunkSize);
+    if (state == PieceFile::State::Writing) {
+        emit progressed(m_file->written());
+        m_nextChunk.start(0);
+    } else if (state == PieceFile::State::Failed) {
+        fail();
+    } else if (m_job.gain.any()) {
         changeGain();
-    else
-        namePiece();
-    return false;
+    } else {
+        name();
+    }
 }
 
 void PieceWriter::changeGain()
 {
-    m_gainThread = QThread::create([this, piece = fileSystemPath(m_temporary), gain = m_job.gain] {
+    m_gainThread = QThread::create([this, piece = fileSystemPath(m_target->temporary()), gain = m_job.gain] {
         m_gainProblem = applyGain(piece, gain);
     });
     m_gainThread->setParent(this);
     connect(m_gainThread, &QThread::finished, this, [this] {
         joinGainThread();
         if (m_gainProblem)
-            failPiece(FileProblem::Other);
+            fail(m_job.targetPath, false, FileProblem::Other);
         else
-            namePiece();
+            name();
     });
     m_gainThread->start();
 }
@@ -171,35 +204,36 @@ void PieceWriter::joinGainThread()
     }
 }
 
-void PieceWriter::namePiece()
+void PieceWriter::name()
 {
-    // A disk that takes bytes it does not keep is caught by the length.
-    if (m_files.length(m_temporary) != m_job.length()) {
-        failPiece(FileProblem::Incomplete);
+    if (m_file->name() == PieceFile::State::Written)
+        emit finished(true, QString(), false, FileProblem::None);
+    else
+        fail();
+}
+
+void PieceWriter::fail()
+{
+    switch (m_file->fault()) {
+    case PieceFile::Fault::Song:
+        fail(m_job.sourcePath, true, m_source->problem());
         return;
-    }
-    if (m_files.rename(m_temporary, m_job.targetPath, m_job.replace) != FileSystem::MoveResult::Moved) {
-        failPiece(m_files.lastProblem());
+    case PieceFile::Fault::Incomplete:
+        fail(m_job.targetPath, false, FileProblem::Incomplete);
         return;
+    case PieceFile::Fault::Taken:
+        fail(m_job.targetPath, false, FileProblem::Exists);
+        return;
+    case PieceFile::Fault::None:
+    case PieceFile::Fault::Piece:
+        break;
     }
-    m_done = true;
-    emit finished(true, QString(), false, FileProblem::None);
+    fail(m_job.targetPath, false, m_target->problem());
 }
 
 void PieceWriter::fail(const QString &path, bool sourceFailed, FileProblem problem)
 {
-    discard();
-    m_done = true;
+    // A piece that failed after it was whole (its gain) is removed with the piece file.
+    m_file.reset();
     emit finished(false, path, sourceFailed, problem);
-}
-
-void PieceWriter::discard()
-{
-    // The gain's thread works on the temporary file: it must be done with it first.
-    joinGainThread();
-    m_piece.reset();
-    m_source.reset();
-    if (!m_temporary.isEmpty())
-        m_files.remove(m_temporary);
-    m_temporary.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/gain.h"
+#include "engine/piecefile.h"
 #include "engine/placement.h"
 #include "platform/filesystem.h"
 
@@ -17,27 +18,23 @@
 
 class QThread;
 
-/// Writes one piece of a source file: its tag, its header frame, its lead frames, then the source's
-/// bytes of each of its ranges. Only those bytes are read and written; the header frame is sealed with the CRC
-/// of the copied bytes once they are all written, and then the piece's gain changes as the job
-/// asks, on another thread, since that may decode the whole piece. They go to a temporary file
-/// beside the target, which takes the target's name only once it is whole and its length checked,
-/// and replaces a file there only when the job says so: a failure never leaves a half-written file
-/// under the target's name, and leaves no temporary file either.
+/// Writes one piece of a source file with the engine's PieceFile, through the session's file
+/// system: its tag, its header frame, its lead frames, then the source's bytes of each of its
+/// ranges, to a temporary file beside the target. Once the piece is whole its gain changes as the
+/// job asks, on another thread, since that may decode the whole piece; then it takes the target's
+/// name, replacing a file there only when the job says so. A failure never leaves a half-written
+/// file under the target's name, and leaves no temporary file either.
 ///
-/// The copy runs in short slices on the event loop, so a window stays live while a long piece
-/// is written, without a nested loop. Destroying a writer that has not finished abandons the
-/// copy the same way as a failure.
+/// The copy runs on the event loop a chunk at a time, so a window stays live while a long piece
+/// is written, without a nested loop, and a piece longer than a chunk always reports progress.
+/// Destroying a writer that has not finished abandons the copy the same way as a failure.
 class PieceWriter : public QObject
 {
     Q_OBJECT
 public:
-    /// Bytes per read and write: calls of a megabyte cost little more than a plain copy.
+    /// Bytes of the song copied between two turns of the event loop: a megabyte takes well under
+    /// a millisecond from a disk's cache, and a turn costs little beside it.
     static constexpr qint64 chunkSize = 1 << 20;
-    /// How long one slice may copy before the event loop gets its turn.
-    static constexpr qint64 sliceNanoseconds = 4'000'000;
-    /// The most chunks one slice copies, however fast the disk.
-    static constexpr int sliceChunks = 4;
 
     struct Job
     {
@@ -66,40 +63,31 @@ public:
     const Job &job() const { return m_job; }
 
 signals:
-    /// After each slice of the copy: bytes of the piece written so far, tag and header included.
+    /// After each chunk of the copy but the last: bytes of the piece written so far, tag and
+    /// header included.
     void progressed(qint64 written);
     /// \a failedPath names the file that could not be read or written, and \a problem says why;
     /// empty and None on success.
     void finished(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
 
 private:
-    void copySlice();
-    bool open();
-    /// Copies the next chunk; false when the copy is over, for good or ill.
-    bool copyNextChunk();
-    bool finishPiece();
+    class Source;
+    class Target;
+
+    void copyChunk();
     void changeGain();
     void joinGainThread();
-    void namePiece();
+    void name();
+    void fail();
     void fail(const QString &path, bool sourceFailed, FileProblem problem);
-    void failSource(FileProblem problem) { fail(m_job.sourcePath, true, problem); }
-    void failPiece(FileProblem problem) { fail(m_job.targetPath, false, problem); }
-    void discard();
 
-    FileSystem &m_files;
     Job m_job;
-    QString m_temporary;
-    std::unique_ptr<FileDevice> m_source;
-    std::unique_ptr<FileDevice> m_piece;
-    std::size_t m_range = 0;
-    qint64 m_leftInRange = 0;
-    qint64 m_written = 0;
-    std::uint16_t m_crc = 0;
-    QByteArray m_buffer;
-    bool m_done = false;
+    std::unique_ptr<Source> m_source;
+    std::unique_ptr<Target> m_target;
+    std::unique_ptr<PieceFile> m_file;
     QThread *m_gainThread = nullptr;
     /// Why the gain could not be changed; written by m_gainThread, read once it has finished.
     std::optional<std::string> m_gainProblem;
-    /// Zero-interval, so the next slice waits until the event loop has nothing else pending.
-    QTimer m_nextSlice;
+    /// Zero-interval, so the next chunk waits until the event loop has nothing else pending.
+    QTimer m_nextChunk;
 };
