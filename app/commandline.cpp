@@ -1,165 +1,233 @@
 #include "app/commandline.h"
 
-#include "core/cutsession.h"
-#include "core/numbertext.h"
-#include "core/savetarget.h"
-#include "platform/qtfilesystem.h"
+#include "core/cuttexts.h"
+#include "engine/piecefile.h"
+#include "engine/pieceheader.h"
+#include "engine/songtags.h"
+#include "engine/timetext.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QDir>
-#include <QEventLoop>
-#include <QFileInfo>
-#include <QLibraryInfo>
-#include <QTranslator>
-
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-void printLine(FILE *to, const QString &text)
-{
-    std::fputs(qPrintable(text + u'\n'), to);
-}
+constexpr char helpText[] =
+    "用法：mp3cutter [FILE]\n"
+    "      mp3cutter --cut START END FILE [-o OUT] [--overwrite]\n"
+    "\n"
+    "青禾MP3剪切器：不解码、不重新编码，从MP3中剪出一段做铃声。\n"
+    "不带 --cut 时打开窗口；给出 FILE 则直接选中该文件。\n"
+    "\n"
+    "选项：\n"
+    "  --cut              不开窗口，剪出 START 到 END 的一段，并打印写出的文件路径。\n"
+    "  -o, --output OUT   写到 OUT（未以 .mp3 结尾时加上 .mp3），而不是歌曲旁的“[铃声]1”+歌名。\n"
+    "                     OUT 是文件夹或以 / 结尾时，写到其中的“[铃声]1”+歌名；\n"
+    "                     OUT 为 - 时，把铃声写到标准输出。\n"
+    "  --overwrite        输出文件已存在时替换它。\n"
+    "  -h, --help         显示此帮助。\n"
+    "  -v, --version      显示版本。\n"
+    "\n"
+    "时间可写成秒数（12.5）或 [时:]分:秒[.毫秒]（0:12.5、1:02:03）。\n"
+    "\n"
+    "退出状态：\n"
+    "  0  已写出铃声，其路径打印在标准输出\n"
+    "  1  剪切被拒绝或失败，什么也没有写出\n"
+    "  2  参数有误\n";
 
-/// The session's questions answered from the arguments, its messages on standard error.
-class CommandLinePrompts : public Prompts
+constexpr char noTerminal[] = "标准输出是终端：铃声只写到文件或管道，请重定向标准输出。";
+constexpr char pathNotPrinted[] = "无法在标准输出上写出铃声的路径（%1），已删除写好的铃声：\n%2";
+// Causes the system has no word for.
+constexpr char songChanged[] = "the song changed while it was read";
+constexpr char bytesLost[] = "the disk kept fewer bytes than were written";
+constexpr char addOverwrite[] = " (加 --overwrite 即可替换)";
+constexpr char standardOutput[] = "标准输出";
+constexpr char progress[] = "\r剪切中… %d%%";
+/// Later than any song ends: the engine counts samples in 64 bits, which a time of 10^15 s would overflow.
+constexpr double latestTime = 1e9;
+/// Bytes of the song written between two updates of the progress line.
+constexpr std::int64_t progressStep = 1 << 20;
+
+/// \a text with %1, %2… replaced by \a values and its line breaks by blanks: one line.
+std::string oneLine(std::string_view text, std::initializer_list<std::string_view> values = {})
 {
-public:
-    explicit CommandLinePrompts(bool overwrite)
-        : m_overwrite(overwrite)
-    {
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t value = i + 1 < text.size() ? std::size_t(text[i + 1] - '1') : values.size();
+        if (text[i] == '%' && value < values.size()) {
+            line += values.begin()[value];
+            ++i;
+        } else {
+            line += text[i] == '\n' ? ' ' : text[i];
+        }
     }
+    return line;
+}
 
-    std::optional<QString> askOpenFile(const QString &, const QString &) override { return std::nullopt; }
-    std::optional<QString> askSaveFile(const QString &, const QString &) override { return std::nullopt; }
-    bool askYesNo(const QString &text, const QString &) override
-    {
-        if (!m_overwrite)
-            printLine(stderr, QString(text).replace(u'\n', u' ') + QStringLiteral(" (加 --overwrite 即可替换)"));
-        return m_overwrite;
+/// Says \a line on standard error; the status for a refused or failed cut.
+int refuse(const std::string &line)
+{
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return CommandLineFailed;
+}
+
+/// What the song at \a path is, from its own open file: a named pipe is not waited on, and
+/// nothing of it is read.
+int checkSong(const std::filesystem::path &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return refuse(oneLine(CutWords::sourceUnreadable, {std::strerror(errno), path.c_str()}));
+    struct stat info = {};
+    const bool ordinary = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return ordinary ? CommandLineOk : refuse(oneLine(CutWords::sourceNotAFile, {path.c_str()}));
+}
+
+/// Whether \a a and \a b are one file, whatever their names.
+bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b)
+{
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+/// The refusal of marks that make no piece: wrong arguments where the marks themselves are
+/// wrong, a refused cut where the song is too short for them.
+int refuseMarks(MarkProblem problem, const SongMap &song, const std::filesystem::path &path,
+                const std::string &start, const std::string &end)
+{
+    switch (problem) {
+    case MarkProblem::EndNotAfterStart:
+        std::fprintf(stderr, "%s\n", CutWords::endBeforeStart);
+        return CommandLineUsage;
+    case MarkProblem::TooClose: {
+        const std::string frameMs = std::to_string(std::lround(song.samplesPerFrame * 1000.0 / song.sampleRate()));
+        std::fprintf(stderr, "%s\n", oneLine(CutWords::marksTooClose, {frameMs}).c_str());
+        return CommandLineUsage;
     }
-    void tell(const QString &text, Icon, const QString &) override
-    {
-        printLine(stderr, QString(text).replace(u'\n', u' '));
+    case MarkProblem::StartPastEnd:
+    case MarkProblem::EndPastEnd:
+        break;
     }
-
-private:
-    bool m_overwrite = false;
-};
-
-QString helpEpilogue()
-{
-    return QStringLiteral("\n"
-                          "时间可写成秒数（12.5）或 [时:]分:秒[.毫秒]（0:12.5、1:02:03）。\n"
-                          "不带 --cut 时打开窗口；给出 FILE 则直接选中该文件。\n"
-                          "\n"
-                          "退出状态：\n"
-                          "  0  已写出铃声，其路径打印在标准输出\n"
-                          "  1  剪切被拒绝或失败，什么也没有写出\n"
-                          "  2  参数有误\n");
+    const bool startPast = problem == MarkProblem::StartPastEnd;
+    return refuse(oneLine(startPast ? CutWords::startPastEnd : CutWords::endPastEnd,
+                          {startPast ? start : end, generalText(song.duration()), path.c_str()}));
 }
 
-void describe(QCommandLineParser &parser)
+/// Runs \a file to its end. On a terminal a line on standard error shows how far it has come,
+/// and goes when it is done; piped, nothing is said.
+PieceFile::State writeThrough(PieceFile &file)
 {
-    parser.setApplicationDescription(QStringLiteral("青禾MP3剪切器：不解码、不重新编码，从MP3中剪出一段做铃声。"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOption({QStringLiteral("cut"), QStringLiteral("不开窗口，剪出 START 到 END 的一段。")});
-    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
-                      QStringLiteral("写到 OUT（未以 .mp3 结尾时加上 .mp3），而不是歌曲旁的“[铃声]1”+歌名。"),
-                      QStringLiteral("OUT")});
-    parser.addOption({QStringLiteral("overwrite"), QStringLiteral("输出文件已存在时替换它。")});
-    parser.addPositionalArgument(QStringLiteral("START END"), QStringLiteral("与 --cut 一起：铃声的起点和终点。"),
-                                 QStringLiteral("[--cut START END]"));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("MP3文件。"), QStringLiteral("[FILE]"));
-}
-
-int usage(const QString &message)
-{
-    printLine(stderr, message);
-    printLine(stderr, QStringLiteral("用法：mp3cutter --cut START END FILE [-o OUT] [--overwrite]；详见 mp3cutter --help"));
-    return CommandLineUsage;
-}
-
-QString absoluteNative(const QString &path)
-{
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (!::isatty(STDERR_FILENO))
+        return file.run();
+    const std::int64_t length = std::max<std::int64_t>(1, file.parts().length());
+    int shown = 0;
+    std::fprintf(stderr, progress, shown);
+    PieceFile::State state = PieceFile::State::Writing;
+    while ((state = file.step(progressStep)) == PieceFile::State::Writing) {
+        if (const int done = int(100 * file.written() / length); done != shown)
+            std::fprintf(stderr, progress, shown = done);
+    }
+    std::fputs("\r\033[K", stderr);
+    return state;
 }
 
 } // namespace
 
-bool wantsCommandLine(int argc, char *argv[])
+int runCut(const Arguments &arguments)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--cut" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version"
-            || arg == "-v")
-            return true;
+    const std::string &startText = arguments.operands[0];
+    const std::string &endText = arguments.operands[1];
+    const auto start = timeTextSeconds(startText);
+    const auto end = timeTextSeconds(endText);
+    if (!start || !end) {
+        const std::string &wrong = !start ? startText : endText;
+        return usage("无法识别的时间：" + wrong + (wrong[0] == '-' ? "（时间不能为负）" : ""));
     }
-    return false;
+    const std::filesystem::path song = std::filesystem::absolute(arguments.operands[2]).lexically_normal();
+    if (const int refused = checkSong(song))
+        return refused;
+    const bool toStream = arguments.output == "-";
+    if (toStream && ::isatty(STDOUT_FILENO))
+        return refuse(noTerminal);
+    const std::filesystem::path target = toStream ? std::filesystem::path() : pieceTarget(song, arguments.output);
+
+    const double startSeconds = std::min(*start, latestTime);
+    const double endSeconds = std::min(*end, latestTime);
+    const auto map = mapSongFor(song, startSeconds, endSeconds);
+    if (!map)
+        return refuse(oneLine(CutWords::sourceNotMp3, {song.c_str()}));
+    const auto placed = placePiece(*map, startSeconds, endSeconds);
+    if (const auto *problem = std::get_if<MarkProblem>(&placed))
+        return refuseMarks(*problem, *map, song, generalText(*start), generalText(*end));
+    const Placement &piece = std::get<Placement>(placed);
+    if (!toStream && sameFile(target, song))
+        return refuse(oneLine(CutWords::targetIsSource, {target.c_str()}));
+    struct stat existing = {};
+    if (!toStream && !arguments.overwrite && ::lstat(target.c_str(), &existing) == 0)
+        return refuse(oneLine(CutWords::replaceTarget, {target.c_str()}) + addOverwrite);
+    auto lead = leadFrames(*map, piece, song);
+    if (!lead)
+        return refuse(oneLine(CutWords::sourceReadFailed, {songChanged, song.c_str()}));
+
+    const std::int64_t lengthMs = std::llround(double(piece.endSample - piece.startSample) * 1000.0 / map->sampleRate());
+    PieceParts parts{SongTags::read(song).renderForPiece(lengthMs), pieceHeaderFrame(*map, piece), std::move(*lead),
+                     frameRanges(*map, piece)};
+    SongFile source(song);
+    NewFile file(target, arguments.overwrite);
+    StreamTarget stream(STDOUT_FILENO);
+    PieceFile writer(std::move(parts), source, toStream ? static_cast<PieceTarget &>(stream) : file);
+    if (writeThrough(writer) == PieceFile::State::Failed) {
+        switch (writer.fault()) {
+        case PieceFile::Fault::Song:
+            return refuse(oneLine(CutWords::sourceReadFailed,
+                                  {writer.cause() ? std::strerror(writer.cause()) : songChanged, song.c_str()}));
+        case PieceFile::Fault::Taken:
+            return refuse(oneLine(CutWords::replaceTarget, {target.c_str()}) + addOverwrite);
+        case PieceFile::Fault::Incomplete:
+            return refuse(oneLine(CutWords::pieceWriteFailed, {bytesLost, target.c_str()}));
+        case PieceFile::Fault::None:
+        case PieceFile::Fault::Piece:
+            break;
+        }
+        return refuse(oneLine(CutWords::pieceWriteFailed,
+                              {std::strerror(writer.cause()), toStream ? standardOutput : target.c_str()}));
+    }
+    if (toStream)
+        return CommandLineOk;
+    // Whoever runs the cut learns where the piece went only from this line: without it, the
+    // piece would be a file nobody asked for.
+    std::printf("%s\n", target.c_str());
+    if (std::fflush(stdout) != 0) {
+        const int cause = errno;
+        ::unlink(target.c_str());
+        return refuse(oneLine(pathNotPrinted, {std::strerror(cause), target.c_str()}));
+    }
+    return CommandLineOk;
 }
 
-int runCommandLine(int argc, char *argv[])
+int usage(const std::string &message)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("mp3cutter"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    std::fprintf(stderr, "%s\n用法：mp3cutter --cut START END FILE [-o OUT] [--overwrite]；详见 mp3cutter --help\n",
+                 message.c_str());
+    return CommandLineUsage;
+}
 
-    // Qt's own option texts in Chinese too; loaded only for the help, so a cut does not wait for it.
-    QTranslator qtTexts;
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))
-        || arguments.contains(QStringLiteral("--help-all"))) {
-        if (qtTexts.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-            QCoreApplication::installTranslator(&qtTexts);
-    }
-    QCommandLineParser parser;
-    describe(parser);
-    if (!parser.parse(arguments))
-        return usage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText() + helpEpilogue()), stdout);
-        return CommandLineOk;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        printLine(stdout, QStringLiteral("mp3cutter ") + QCoreApplication::applicationVersion());
-        return CommandLineOk;
-    }
+int printHelp()
+{
+    return std::fputs(helpText, stdout) < 0 ? CommandLineFailed : CommandLineOk;
+}
 
-    const QStringList args = parser.positionalArguments();
-    if (args.size() != 3)
-        return usage(QStringLiteral("--cut 需要 START、END 和 FILE 三个参数。"));
-    const auto start = timeTextSeconds(args[0]);
-    const auto end = timeTextSeconds(args[1]);
-    if (!start || !end)
-        return usage(QStringLiteral("无法识别的时间：%1").arg(!start ? args[0] : args[1]));
-    QtFileSystem files;
-    CommandLinePrompts prompts(parser.isSet(QStringLiteral("overwrite")));
-    CutSession session(files, prompts, nullptr, nullptr);
-    if (parser.isSet(QStringLiteral("output")))
-        session.setPieceName(withMp3Extension(absoluteNative(parser.value(QStringLiteral("output")))));
-
-    const QString file = absoluteNative(args[2]);
-    if (!session.openSourceNow(file))
-        return CommandLineFailed;
-    bool ok = false;
-    QEventLoop loop;
-    QObject::connect(&session, &CutSession::cutEnded, &loop, [&](bool done) {
-        ok = done;
-        loop.quit();
-    });
-    session.markStartAt(*start);
-    session.markEndAndCutAt(*end);
-    if (!session.cutRunning()) {
-        // Marks that cannot make a piece are wrong arguments; a song that cannot give one is not.
-        const auto problem = session.markProblem();
-        const bool badMarks = problem == MarkProblem::EndNotAfterStart || problem == MarkProblem::TooClose;
-        return badMarks ? CommandLineUsage : CommandLineFailed;
-    }
-    loop.exec();
-    if (!ok)
-        return CommandLineFailed;
-    printLine(stdout, session.keptPieceName());
-    return CommandLineOk;
+int printVersion()
+{
+    return std::puts("mp3cutter " PROJECT_VERSION) < 0 ? CommandLineFailed : CommandLineOk;
 }

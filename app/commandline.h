@@ -1,5 +1,9 @@
 #pragma once
 
+#include "app/arguments.h"
+
+#include <string>
+
 /// Exit statuses of the command line.
 enum CommandLineStatus : int {
     CommandLineOk = 0,
@@ -9,8 +13,13 @@ enum CommandLineStatus : int {
     CommandLineUsage = 2,
 };
 
-/// Whether these arguments ask for the command line rather than the window.
-bool wantsCommandLine(int argc, char *argv[]);
+/// Prints \a message, and how to find out how the program is used, on standard error; the status
+/// for wrong arguments.
+int usage(const std::string &message);
 
-/// Runs the command line: cuts without a window, or prints help or the version.
-int runCommandLine(int argc, char *argv[]);
+/// Cuts as \a arguments say, without a window and without Qt, and prints where the piece went;
+/// the exit status.
+int runCut(const Arguments &arguments);
+
+int printHelp();
+int printVersion();

@@ -51,7 +51,7 @@ void sayHeldMessages()
 
 } // namespace
 
-extern "C" Q_DECL_EXPORT int mp3cutterRunWindow(int argc, char *argv[])
+extern "C" int mp3cutterRunWindow(int argc, char *argv[])
 {
     qInstallMessageHandler(&holdMessage);
     QApplication app(argc, argv);

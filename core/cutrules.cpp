@@ -1,6 +1,8 @@
 #include "core/cutrules.h"
 
+#include "core/cuttexts.h"
+
 QString pieceFileName(const QString &destDir, int index, const QString &srcName)
 {
-    return destDir + QStringLiteral("[铃声]") + QString::number(index) + srcName;
+    return destDir + QString::fromUtf8(CutWords::piecePrefix) + QString::number(index) + srcName;
 }

@@ -144,24 +144,6 @@ QString sizeBoxText(const QString &text)
     return text.left(sizeBoxLength);
 }
 
-std::optional<double> timeTextSeconds(const QString &t)
-{
-    static const QRegularExpression plain(QStringLiteral("\\A([0-9]+\\.?[0-9]*|\\.[0-9]+)\\z"));
-    static const QRegularExpression clock(QStringLiteral("\\A(?:([0-9]+):)?([0-9]+):([0-9]{2}(?:\\.[0-9]*)?)\\z"));
-    if (plain.match(t).hasMatch())
-        return validatedValue(t);
-    const QRegularExpressionMatch m = clock.match(t);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const bool hasHours = m.capturedLength(1) > 0;
-    const double hours = hasHours ? validatedValue(m.captured(1)) : 0.0;
-    const double minutes = validatedValue(m.captured(2));
-    const double seconds = validatedValue(m.captured(3));
-    if (seconds >= 60.0 || (hasHours && minutes >= 60.0))
-        return std::nullopt;
-    return hours * 3600.0 + minutes * 60.0 + seconds;
-}
-
 QString clockText(double seconds)
 {
     // A time stepped up by tenths lands a hair below its tenth (0.1 + 0.2 = 0.30000000000000004,

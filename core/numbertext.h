@@ -39,12 +39,7 @@ constexpr qsizetype sizeBoxLength = 8;
 /// \a text as a size box holds it: its first sizeBoxLength characters.
 QString sizeBoxText(const QString &text);
 
-/// A time typed as seconds ("12.5") or as [h:]m:ss[.fff] ("0:12.5", "1:02:03"), in seconds.
-/// Empty for anything else, including negative times and minutes or seconds of 60 or more after
-/// a colon.
-std::optional<double> timeTextSeconds(const QString &t);
-
 /// \a seconds as a clock shows them, to the tenth of a second: "m:ss.t", from an hour on
 /// "h:mm:ss.t". The tenths are cut, not rounded, as a clock's are: 12.39 reads "0:12.3". Negative
-/// times read as 0; timeTextSeconds() reads every text back.
+/// times read as 0; the engine's timeTextSeconds() reads every text back.
 QString clockText(double seconds);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/cuttexts.h"
 #include "platform/filesystem.h"
 
 #include <QString>
@@ -22,20 +23,20 @@ inline const QString chooseMp3 = QStringLiteral("请选择要剪切的MP3文件�
 inline const QString markStartFirst = QStringLiteral("请先选择起点！");
 inline const QString chooseFolder = QStringLiteral("请选择要存放的文件夹！");
 inline const QString folderGone = QStringLiteral("存放铃声的文件夹不存在：\n%1\n请选择要存放的文件夹！");
-inline const QString endBeforeStart = QStringLiteral("终点不能在起点之前！");
-inline const QString marksTooClose = QStringLiteral("起点和终点相隔不到一帧（%1毫秒），剪不出声音！\n请把终点放在起点之后更远的地方。");
-inline const QString startPastEnd = QStringLiteral("起点 %1 秒超出了歌曲的长度 %2 秒：\n%3");
-inline const QString endPastEnd = QStringLiteral("终点 %1 秒超出了歌曲的长度 %2 秒：\n%3");
+inline const QString endBeforeStart = QString::fromUtf8(CutWords::endBeforeStart);
+inline const QString marksTooClose = QString::fromUtf8(CutWords::marksTooClose);
+inline const QString startPastEnd = QString::fromUtf8(CutWords::startPastEnd);
+inline const QString endPastEnd = QString::fromUtf8(CutWords::endPastEnd);
 inline const QString playerUnreadable = QStringLiteral("无法读取播放位置，请确认此文件可以播放：\n%1");
-inline const QString sourceUnreadable = QStringLiteral("无法读取文件（%1）：\n%2");
-inline const QString sourceNotAFile = QStringLiteral("这不是一个普通文件（而是文件夹、管道或设备），无法剪切：\n%1");
+inline const QString sourceUnreadable = QString::fromUtf8(CutWords::sourceUnreadable);
+inline const QString sourceNotAFile = QString::fromUtf8(CutWords::sourceNotAFile);
 inline const QString sourceTooLarge = QStringLiteral("文件太大，只能剪切小于2GB的文件：\n%1");
-inline const QString sourceNotMp3 = QStringLiteral("此文件中找不到MP3音频，无法剪切：\n%1");
-inline const QString sourceReadFailed = QStringLiteral("读取源文件失败（%1），剪切已取消：\n%2");
-inline const QString pieceWriteFailed = QStringLiteral("无法写入文件（%1），剪切已取消：\n%2");
+inline const QString sourceNotMp3 = QString::fromUtf8(CutWords::sourceNotMp3);
+inline const QString sourceReadFailed = QString::fromUtf8(CutWords::sourceReadFailed);
+inline const QString pieceWriteFailed = QString::fromUtf8(CutWords::pieceWriteFailed);
 inline const QString folderTitle = QStringLiteral("选择存放铃声的文件夹");
-inline const QString targetIsSource = QStringLiteral("铃声不能写到正在剪切的歌曲上：\n%1");
-inline const QString replaceTarget = QStringLiteral("文件已存在，是否替换？\n%1");
+inline const QString targetIsSource = QString::fromUtf8(CutWords::targetIsSource);
+inline const QString replaceTarget = QString::fromUtf8(CutWords::replaceTarget);
 inline const QString saveFailed = QStringLiteral("无法保存文件（%1）：\n%2");
 inline const QString noGainForLayer = QStringLiteral("这首歌是MPEG Layer %1格式，不能淡入淡出或调整音量：铃声保持原样。");
 inline const QString rewriteFailed = QStringLiteral("无法改写铃声（%1），铃声保持原样：\n%2");

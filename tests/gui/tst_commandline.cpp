@@ -15,6 +15,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 const QString fixtures = QStringLiteral(FIXTURE_DIR "/");
@@ -24,22 +31,36 @@ struct Run
     int status = -1;
     QString out;
     QString err;
+    QByteArray bytesOut;
 };
 
-Run runProgram(const QStringList &args)
+/// Starts the program with no display at all: the cut must not need one.
+void startProgram(QProcess &process, const QStringList &args, const QStringList &environment = {})
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // No display at all: the cut must not need one.
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const QString &setting : environment)
+        env.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(MP3CUTTER_BINARY), args);
+}
+
+Run finished(QProcess &process)
+{
     if (!process.waitForFinished(30000))
         return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    const QByteArray out = process.readAllStandardOutput();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(out),
+            QString::fromUtf8(process.readAllStandardError()), out};
+}
+
+Run runProgram(const QStringList &args, const QStringList &environment = {})
+{
+    QProcess process;
+    startProgram(process, args, environment);
+    return finished(process);
 }
 
 QStringList filesIn(const QString &folder)
@@ -116,6 +137,16 @@ private slots:
                                             << "正在剪切的歌曲";
         QTest::newRow("unwritable folder") << QStringList{"--cut", "1", "2", song, "-o", "/proc/ring"} << 1
                                            << "无法写入文件";
+        QTest::newRow("a folder that is not there") << QStringList{"--cut", "1", "2", song, "-o", "DIR/gone/"} << 1
+                                                    << "No such file or directory";
+        QTest::newRow("empty output") << QStringList{"--cut", "1", "2", song, "-o", ""} << 2 << "不能为空";
+        QTest::newRow("negative time") << QStringList{"--cut", "-5", "10", song} << 2 << "时间不能为负";
+        QTest::newRow("a folder to cut") << QStringList{"--cut", "1", "2", "DIR"} << 1 << "普通文件";
+        QTest::newRow("a named pipe to cut") << QStringList{"--cut", "1", "2", "DIR/pipe"} << 1 << "普通文件";
+        QTest::newRow("a device to cut") << QStringList{"--cut", "1", "2", "/dev/zero"} << 1 << "普通文件";
+        QTest::newRow("unknown option for the window") << QStringList{"--fast", song} << 2 << "未知选项：--fast";
+        QTest::newRow("output without a cut") << QStringList{"-o", "DIR/ring", song} << 2 << "--cut";
+        QTest::newRow("two songs for the window") << QStringList{song, song} << 2 << "一个文件";
     }
 
     void refusalsSayWhyAndWriteNothing()
@@ -126,6 +157,7 @@ private slots:
         const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
         const QString noise = copyIn(QStringLiteral("random-bytes.mp3"));
         QVERIFY(writeFile(dir->filePath(QStringLiteral("taken.mp3")), "kept"));
+        QCOMPARE(mkfifo(QFile::encodeName(dir->filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
         for (QString &arg : args)
             arg.replace(QStringLiteral("SONG"), song).replace(QStringLiteral("NOISE"), noise).replace(QStringLiteral("DIR"), dir->path());
         const QStringList before = filesIn(dir->path());
@@ -151,6 +183,136 @@ private slots:
         QCOMPARE(run.status, 0);
         QVERIFY(readAll(out).size() > 10'000);
         QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("cbr-tones.mp3"), QStringLiteral("taken.mp3")}));
+    }
+
+    void aCutLoadsNoQtLibrary()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        // The loader names every library it loads, those loaded later on demand too.
+        const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("2"), song},
+                                   {QStringLiteral("LD_DEBUG=libs")});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains(QStringLiteral("libtag")), "the loader said nothing: LD_DEBUG is not heeded");
+        QVERIFY2(!run.err.contains(QStringLiteral("libQt")), qPrintable(run.err));
+    }
+
+    void theCommandLineCutsWhatTheWindowCuts_data()
+    {
+        QTest::addColumn<QString>("song");
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::newRow("tags and an Info frame") << "id3v2-small.mp3" << 1.0003 << 2.5117;
+        QTest::newRow("a constant bit rate to its end") << "cbr-tones.mp3" << 3.5 << 16.0;
+        QTest::newRow("a varying bit rate behind a cover") << "vbr-tones-id3.mp3" << 5.0 << 11.0;
+    }
+
+    void theCommandLineCutsWhatTheWindowCuts()
+    {
+        QFETCH(QString, song);
+        QFETCH(double, from);
+        QFETCH(double, to);
+        const QString path = copyIn(song);
+        const QString bySession = dir->filePath(QStringLiteral("session.mp3"));
+        QVERIFY(cutAsTheCommandLineDoes(path, from, to, bySession));
+        const QString byProgram = dir->filePath(QStringLiteral("program.mp3"));
+        QCOMPARE(runProgram({QStringLiteral("--cut"), QString::number(from), QString::number(to), path,
+                             QStringLiteral("-o"), byProgram}).status, 0);
+        QCOMPARE(readAll(byProgram), readAll(bySession));
+    }
+
+    void aFolderGetsThePieceUnderItsDefaultName()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        const QString folder = dir->filePath(QStringLiteral("rings"));
+        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("rings")));
+        const QString piece = folder + QStringLiteral("/[铃声]1cbr-tones.mp3");
+        for (const QString &output : {folder, folder + u'/'}) {
+            const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("2"), song,
+                                        QStringLiteral("-o"), output, QStringLiteral("--overwrite")});
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.out, piece + u'\n');
+            QCOMPARE(filesIn(folder), QStringList({QStringLiteral("[铃声]1cbr-tones.mp3")}));
+        }
+    }
+
+    void aPieceToStandardOutputIsThePieceAndNothingElse()
+    {
+        const QString song = copyIn(QStringLiteral("id3v2-small.mp3"));
+        const QString file = dir->filePath(QStringLiteral("ring.mp3"));
+        QCOMPARE(runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("2"), song, QStringLiteral("-o"), file}).status, 0);
+        const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("2"), song, QStringLiteral("-o"), QStringLiteral("-")});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.err.isEmpty());
+        QCOMPARE(run.bytesOut, readAll(file));
+        QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("id3v2-small.mp3"), QStringLiteral("ring.mp3")}));
+    }
+
+    void twoCutsRacingForOneNameNeverReplaceEachOther()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        const QStringList marks[2] = {{QStringLiteral("1"), QStringLiteral("2")}, {QStringLiteral("3"), QStringLiteral("4")}};
+        QByteArray pieces[2];
+        for (int i = 0; i < 2; ++i) {
+            const QString piece = dir->filePath(QStringLiteral("piece%1.mp3").arg(i));
+            QCOMPARE(runProgram(QStringList{QStringLiteral("--cut")} + marks[i] + QStringList{song, QStringLiteral("-o"), piece}).status, 0);
+            pieces[i] = readAll(piece);
+        }
+        for (int round = 0; round < 8; ++round) {
+            const QString target = dir->filePath(QStringLiteral("ring%1.mp3").arg(round));
+            QProcess cuts[2];
+            for (int i = 0; i < 2; ++i)
+                startProgram(cuts[i], QStringList{QStringLiteral("--cut")} + marks[i] + QStringList{song, QStringLiteral("-o"), target});
+            const Run runs[2] = {finished(cuts[0]), finished(cuts[1])};
+            QCOMPARE(runs[0].status + runs[1].status, 1);
+            const int winner = runs[0].status == 0 ? 0 : 1;
+            QVERIFY2(runs[1 - winner].err.contains(QStringLiteral("文件已存在")), qPrintable(runs[1 - winner].err));
+            QCOMPARE(readAll(target), pieces[winner]);
+        }
+        QCOMPARE(filesIn(dir->path()).size(), 11);
+    }
+
+    void aPathThatCannotBePrintedIsAFailure()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        startProgram(process, {QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("2"), song});
+        const Run run = finished(process);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("No space left on device")), qPrintable(run.err));
+        QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("cbr-tones.mp3")}));
+    }
+
+    void progressShowsOnATerminalOnly()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        // Standard error on a terminal of its own; piped, the first test shows it stays empty.
+        int terminal = -1;
+        int side = -1;
+        QCOMPARE(openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, side, STDERR_FILENO);
+        const QByteArray program = MP3CUTTER_BINARY;
+        const QByteArray path = QFile::encodeName(song);
+        char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>("--cut"), const_cast<char *>("1"),
+                        const_cast<char *>("9"), const_cast<char *>(path.constData()), nullptr};
+        pid_t child = 0;
+        QCOMPARE(posix_spawn(&child, argv[0], &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(side);
+        QByteArray shown;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, n);
+        ::close(terminal);
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY2(QString::fromUtf8(shown).contains(QStringLiteral("剪切中… 0%")), shown.constData());
+        // The line goes once the cut is done.
+        QVERIFY(shown.endsWith("\r\033[K"));
     }
 
     void helpAndVersionNeedNoDisplay()
