@@ -1,5 +1,6 @@
 #include "engine/piecefile.h"
 
+#include "engine/fileio.h"
 #include "engine/pieceheader.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ PieceFile::State PieceFile::step(std::int64_t bytes)
     if (m_state != State::Writing || (m_phase == Phase::Start && !start()))
         return m_state;
     for (std::int64_t read = 0; read < bytes;) {
-        const auto n = readNext(std::size_t(std::min<std::int64_t>(bytes - read, std::int64_t(m_buffer.size()))));
+        const auto n = readNext(std::size_t(std::min<std::int64_t>(bytes - read, std::int64_t(bufferSize))));
         if (!n)
             return fail(Fault::Song, m_source.error());
         if (*n == 0) {
@@ -65,9 +66,9 @@ PieceFile::State PieceFile::step(std::int64_t bytes)
         }
         const bool summing = m_phase == Phase::Summing || (m_target.canRewrite() && !m_parts.header.empty());
         if (summing)
-            m_crc = lameCrc(m_crc, m_buffer.data(), *n);
+            m_crc = lameCrc(m_crc, m_buffer.get(), *n);
         if (m_phase == Phase::Copying) {
-            if (!m_target.write(m_buffer.data(), *n))
+            if (!m_target.write(m_buffer.get(), *n))
                 return fail(Fault::Piece, m_target.error());
             m_written += std::int64_t(*n);
         }
@@ -87,7 +88,7 @@ bool PieceFile::start()
         return false;
     }
     m_created = true;
-    m_buffer.resize(bufferSize);
+    m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
     m_crc = lameCrc(0, m_parts.lead.data(), m_parts.lead.size());
     // A stream cannot take the header frame back: the song's bytes are summed before it goes out.
     if (!m_target.canRewrite() && !m_parts.header.empty()) {
@@ -120,7 +121,7 @@ std::optional<std::size_t> PieceFile::readNext(std::size_t most)
         return 0;
     const ByteRange &range = m_parts.ranges[m_range];
     const auto n = std::size_t(std::min<std::int64_t>(std::int64_t(most), range.length - m_doneInRange));
-    if (!m_source.read(range.offset + m_doneInRange, m_buffer.data(), n))
+    if (!m_source.read(range.offset + m_doneInRange, m_buffer.get(), n))
         return std::nullopt;
     m_doneInRange += std::int64_t(n);
     return n;
@@ -174,20 +175,6 @@ PieceFile::State PieceFile::fail(Fault fault, int cause)
     return m_state;
 }
 
-bool writeAll(int fd, const std::uint8_t *bytes, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t done = ::write(fd, bytes, n);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        bytes += done;
-        n -= std::size_t(done);
-    }
-    return true;
-}
-
 SongFile::SongFile(std::filesystem::path path)
     : m_path(std::move(path))
 {
@@ -209,20 +196,11 @@ bool SongFile::open()
 
 bool SongFile::read(std::int64_t at, std::uint8_t *to, std::size_t n)
 {
-    while (n > 0) {
-        const ssize_t done = ::pread(m_fd, to, n, off_t(at));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            // Nothing more to read: the song has grown shorter than its ranges.
-            m_error = done < 0 ? errno : 0;
-            return false;
-        }
-        to += done;
-        at += done;
-        n -= std::size_t(done);
-    }
-    return true;
+    // Where the song has grown shorter than its ranges, there is no error to tell: errno is 0.
+    if (readAt(m_fd, to, n, at))
+        return true;
+    m_error = errno;
+    return false;
 }
 
 NewFile::NewFile(std::filesystem::path path, bool replace)

@@ -1,10 +1,12 @@
 #include "engine/songmap.h"
 
+#include "engine/fileio.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,11 +33,15 @@ std::uint32_t littleEndian32(const std::uint8_t *bytes)
 
 /// The file read through one buffer that slides forward with the reads: the walk from frame to
 /// frame only ever looks a few frames ahead, so the song is never held whole. A read far from the
-/// last one takes a little; reads that follow each other take more each time, so a walk through
-/// the whole song costs few calls and a look at a few headers reads little more than them.
+/// last one takes a little; reads that follow each other take more each time, up to a size that
+/// a copy from the page cache runs fastest with, so a walk through the whole song costs few calls
+/// and a look at a few headers reads little more than them.
 class FileWindow
 {
 public:
+    /// The most bytes one call may ask for.
+    static constexpr std::int64_t largestRead = 1 << 16;
+
     FileWindow() = default;
     FileWindow(const FileWindow &) = delete;
     FileWindow &operator=(const FileWindow &) = delete;
@@ -63,47 +69,36 @@ public:
     /// in the file.
     const std::uint8_t *bytes(std::int64_t at, std::int64_t n)
     {
-        if (at < 0 || n < 0 || at + n > m_size)
+        if (at < 0 || n < 0 || n > largestRead || at + n > m_size)
             return nullptr;
-        if (at < m_start || at + n > m_start + std::int64_t(m_buffer.size())) {
-            const bool onward = at >= m_start && at <= m_start + std::int64_t(m_buffer.size());
-            m_readSize = onward ? std::min(2 * m_readSize, maxRead) : minRead;
+        if (at < m_start || at + n > m_start + m_length) {
+            const bool onward = at >= m_start && at < m_start + m_length + largestRead;
+            m_readSize = onward ? std::min(2 * m_readSize, largestRead) : smallestRead;
             // A little of what lies before stays in: the walk steps back to the frame it just
             // confirmed.
             const std::int64_t start = std::max<std::int64_t>(0, at - backStep);
-            m_buffer.resize(std::size_t(std::min(std::max(at + n - start, m_readSize), m_size - start)));
-            if (!readFully(start)) {
-                m_buffer.clear();
-                m_start = 0;
+            const std::int64_t length = std::min(std::max(at + n - start, m_readSize), m_size - start);
+            // Allocated once and never cleared: the reads fill it.
+            if (!m_buffer)
+                m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(largestRead + backStep));
+            m_length = 0;
+            if (!readAt(m_fd, m_buffer.get(), std::size_t(length), start))
                 return nullptr;
-            }
             m_start = start;
+            m_length = length;
         }
-        return m_buffer.data() + (at - m_start);
+        return m_buffer.get() + (at - m_start);
     }
 
 private:
-    bool readFully(std::int64_t from)
-    {
-        for (std::size_t done = 0; done < m_buffer.size();) {
-            const ssize_t n = ::pread(m_fd, m_buffer.data() + done, m_buffer.size() - done, off_t(from) + off_t(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += std::size_t(n);
-        }
-        return true;
-    }
-
-    static constexpr std::int64_t minRead = 1 << 14;
-    static constexpr std::int64_t maxRead = 1 << 18;
+    static constexpr std::int64_t smallestRead = 1 << 14;
     static constexpr std::int64_t backStep = 1 << 12;
     int m_fd = -1;
     std::int64_t m_size = 0;
-    std::vector<std::uint8_t> m_buffer;
+    std::unique_ptr<std::uint8_t[]> m_buffer;
     std::int64_t m_start = 0;
-    std::int64_t m_readSize = minRead;
+    std::int64_t m_length = 0;
+    std::int64_t m_readSize = smallestRead;
 };
 
 /// The bytes [begin, end) of the file that may hold audio frames.
@@ -130,7 +125,7 @@ struct Span
     std::optional<std::int64_t> nextSync(std::int64_t from) const
     {
         for (std::int64_t at = from; at + 4 <= end;) {
-            const std::int64_t n = std::min<std::int64_t>(end - 3 - at, 1 << 16);
+            const std::int64_t n = std::min<std::int64_t>(end - 3 - at, FileWindow::largestRead);
             const std::uint8_t *bytes = file.bytes(at, n);
             if (const auto *hit = static_cast<const std::uint8_t *>(std::memchr(bytes, 0xFF, std::size_t(n))))
                 return at + (hit - bytes);
