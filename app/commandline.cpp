@@ -1,18 +1,20 @@
 #include "app/commandline.h"
 
+#include "app/modules.h"
 #include "core/cuttexts.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
-#include "engine/songtags.h"
 #include "engine/timetext.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,6 +125,23 @@ int refuseMarks(MarkProblem problem, const SongMap &song, const std::filesystem:
                           {startPast ? start : end, generalText(song.duration()), path.c_str()}));
 }
 
+/// The tag a piece \a lengthMs long of \a song carries; empty for a song with nothing a tag
+/// reader could find, which spares loading TagLib. Empty too where the tags' module is missing.
+std::optional<std::vector<std::uint8_t>> pieceTag(const SongMap &map, const std::filesystem::path &song, std::int64_t lengthMs)
+{
+    if (map.untagged)
+        return std::vector<std::uint8_t>();
+    void *module = loadModule(MP3CUTTER_TAGS_MODULE);
+    const auto render = module ? reinterpret_cast<PieceTag>(::dlsym(module, MP3CUTTER_TAGS_ENTRY)) : nullptr;
+    if (!render)
+        return std::nullopt;
+    std::size_t size = 0;
+    unsigned char *bytes = render(song.c_str(), lengthMs, &size);
+    std::vector<std::uint8_t> tag(bytes, bytes + size);
+    std::free(bytes);
+    return tag;
+}
+
 /// Runs \a file to its end. On a terminal a line on standard error shows how far it has come,
 /// and goes when it is done; piped, nothing is said.
 PieceFile::State writeThrough(PieceFile &file)
@@ -180,8 +199,10 @@ int runCut(const Arguments &arguments)
         return refuse(oneLine(CutWords::sourceReadFailed, {songChanged, song.c_str()}));
 
     const std::int64_t lengthMs = std::llround(double(piece.endSample - piece.startSample) * 1000.0 / map->sampleRate());
-    PieceParts parts{SongTags::read(song).renderForPiece(lengthMs), pieceHeaderFrame(*map, piece), std::move(*lead),
-                     frameRanges(*map, piece)};
+    auto tag = pieceTag(*map, song, lengthMs);
+    if (!tag)
+        return refuse("mp3cutter: the tags module " MP3CUTTER_TAGS_MODULE " is missing; reinstall the program");
+    PieceParts parts{std::move(*tag), pieceHeaderFrame(*map, piece), std::move(*lead), frameRanges(*map, piece)};
     SongFile source(song);
     NewFile file(target, arguments.overwrite);
     StreamTarget stream(STDOUT_FILENO);

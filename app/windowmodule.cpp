@@ -1,6 +1,6 @@
 #include "app/commandline.h"
 #include "app/desktopapp.h"
-#include "app/window.h"
+#include "app/modules.h"
 #include "gui/frmtexts.h"
 
 #include <QApplication>

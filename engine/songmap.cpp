@@ -361,6 +361,7 @@ struct SongHead
     FileWindow &file;
     Span span;
     std::int64_t leadingTag = 0;
+    bool untagged = false;
     std::optional<EncoderFrame> encoderFrame;
     FrameHeader reference;
     /// Where the first audio frame begins.
@@ -373,6 +374,7 @@ struct SongHead
         map.samplesPerFrame = reference.samplesPerFrame();
         map.encoderFrame = encoderFrame;
         map.leadingTag = leadingTag;
+        map.untagged = untagged;
         return map;
     }
 
@@ -396,10 +398,11 @@ std::optional<SongHead> readHead(FileWindow &file)
             break;
         begin += tag;
     }
-    SongHead head{file, Span{file, begin, endBeforeTags(file, begin, file.size())}, begin, std::nullopt, {}, 0};
+    SongHead head{file, Span{file, begin, endBeforeTags(file, begin, file.size())}, begin, false, std::nullopt, {}, 0};
     const auto start = head.span.lock(head.span.begin);
     if (!start)
         return std::nullopt;
+    head.untagged = *start == 0 && head.span.end == file.size();
     const FrameHeader first = *head.span.headerAt(*start);
     head.encoderFrame = encoderFrameIn(head.span, *start, first);
     head.audioStart = *start + (head.encoderFrame ? first.length : 0);

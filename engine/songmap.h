@@ -57,6 +57,9 @@ struct SongMap
     std::optional<EncoderFrame> encoderFrame;
     /// Bytes of the ID3v2 tag in front of everything, 0 without one.
     std::int64_t leadingTag = 0;
+    /// The file holds nothing a tag reader could find: its first byte begins a frame, and no
+    /// ID3v1, APE or Lyrics3 tag lies behind the audio.
+    bool untagged = false;
     /// Frame headers read to make the map.
     std::int64_t headersRead = 0;
 

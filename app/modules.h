@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+
+/// The program's two halves that need libraries a cut from the command line does without, each a
+/// module loaded only when wanted: the window (Qt) and the song's tags (TagLib).
+
+/// The module \a fileName, by an absolute path from where the program's own file lies, never from
+/// the current folder or argv[0]: installed, in the program's library folder; in a build tree,
+/// beside the program. Null when it is in neither.
+void *loadModule(const char *fileName);
+
+/// The window's module and its entry point, found by name, never by linking.
+#define MP3CUTTER_WINDOW_MODULE "libmp3cutter-window.so"
+#define MP3CUTTER_WINDOW_ENTRY "mp3cutterRunWindow"
+
+/// Runs the program with its window until the window closes; the exit status. \a argv holds the
+/// program's name and, where one was given, the song to open.
+using RunWindow = int (*)(int argc, char *argv[]);
+extern "C" __attribute__((visibility("default"))) int mp3cutterRunWindow(int argc, char *argv[]);
+
+/// The tags' module and its entry point.
+#define MP3CUTTER_TAGS_MODULE "libmp3cutter-tags.so"
+#define MP3CUTTER_TAGS_ENTRY "mp3cutterPieceTag"
+
+/// The tag a piece \a lengthMs long carries, made from the tags of the song at \a song (SongTags):
+/// allocated with malloc, for the caller to free, and \a size bytes long; null with a size of 0
+/// for a song without tags.
+using PieceTag = unsigned char *(*)(const char *song, long long lengthMs, std::size_t *size);
+extern "C" __attribute__((visibility("default"))) unsigned char *mp3cutterPieceTag(const char *song, long long lengthMs,
+                                                                                  std::size_t *size);
