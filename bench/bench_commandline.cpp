@@ -1,44 +1,132 @@
 // Prints what a cut from the command line costs as a whole process, beside dd copying the same
-// bytes and, where they are installed, other command-line cutters cutting the same stretch.
-// Figures only: nothing here passes or fails on timing.
+// bytes and, where they are installed, other command-line cutters cutting the same stretch: on
+// songs of 64 and 256 MiB at a constant bit rate and one of 10 MiB whose bit rate varies. One
+// process per run, timed and measured by peakmeter; in each round every tool runs once, in turn,
+// so that the machine's moods touch them alike. Each tool's median time, the median of its ratio
+// to dd within a round, and its peak memory. Figures only: nothing here passes or fails on timing.
 
-#include "core/numbertext.h"
 #include "core/pathrules.h"
 #include "engine/placement.h"
 #include "tools.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <optional>
+#include <string>
 #include <vector>
+
 
 namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
-constexpr int runs = 11;
+constexpr int rounds = 21;
 constexpr double pieceSeconds = 30.0;
 
-/// A 64 MiB song at a constant 320 kbit/s: a minute of two tones encoded once, its frames repeated.
-bool makeSong(const QDir &dir, const QString &song)
+struct Timed
 {
-    const QString wav = dir.filePath(QStringLiteral("minute.wav"));
-    const QString minute = dir.filePath(QStringLiteral("minute.mp3"));
-    if (!runTool(QStringLiteral("sox"), {QStringLiteral("-R"), QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                         QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"),
-                                         wav, QStringLiteral("synth"), QStringLiteral("60"), QStringLiteral("sine"),
-                                         QStringLiteral("440"), QStringLiteral("sine"), QStringLiteral("660")})
-        || !runTool(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("320"),
-                                         QStringLiteral("--cbr"), QStringLiteral("-t"), wav, minute}))
+    double ms = 0;
+    /// Peak resident memory of the process, in KiB.
+    long peakKiB = 0;
+};
+
+/// Runs \a command through \a meter as a process of its own, its output thrown away: its
+/// wall-clock time from its start to its end and its peak memory, as the meter measured them.
+/// Empty when it failed.
+std::optional<Timed> timeProcess(const QString &meter, const std::vector<std::string> &command)
+{
+    QStringList args;
+    for (const std::string &word : command)
+        args.append(QString::fromStdString(word));
+    QProcess process;
+    process.start(meter, args);
+    if (!process.waitForFinished(600'000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    const QList<QByteArray> figures = process.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() != 2)
+        return std::nullopt;
+    return Timed{figures[0].toDouble(), figures[1].toLong()};
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+/// \a sound encoded by lame with \a options and no Xing or Info frame: the song's frames alone.
+std::optional<QByteArray> encode(const QDir &dir, const QStringList &sound, const QStringList &options)
+{
+    const QString wav = dir.filePath(QStringLiteral("sound.wav"));
+    const QString mp3 = dir.filePath(QStringLiteral("sound.mp3"));
+    QFile encoded(mp3);
+    if (!runTool(QStringLiteral("sox"), QStringList{QStringLiteral("-R"), QStringLiteral("-n"), QStringLiteral("-r"),
+                                                    QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("2"),
+                                                    QStringLiteral("-b"), QStringLiteral("16"), wav} + sound)
+        || !runTool(QStringLiteral("lame"), QStringList{QStringLiteral("--quiet"), QStringLiteral("-t")} + options + QStringList{wav, mp3})
+        || !encoded.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return encoded.readAll();
+}
+
+/// A song of \a size bytes at a constant 320 kbit/s: a minute of two tones encoded once, as many
+/// of its frames as make whole rounds of the encoder's padding, repeated, behind \a tag. Its
+/// frames then lie where their length says all through the song, as in one long encoding.
+bool makeConstantSong(const QDir &dir, const QString &song, qint64 size, const QByteArray &tag = {})
+{
+    const auto frames = encode(dir, {QStringLiteral("synth"), QStringLiteral("60"), QStringLiteral("sine"), QStringLiteral("440"),
+                                     QStringLiteral("sine"), QStringLiteral("660")},
+                               {QStringLiteral("-b"), QStringLiteral("320"), QStringLiteral("--cbr")});
+    const auto map = frames ? scanSong(fileSystemPath(dir.filePath(QStringLiteral("sound.mp3")))) : std::nullopt;
+    if (!map)
         return false;
-    QFile in(minute);
-    return in.open(QIODevice::ReadOnly) && repeatToSize(in.readAll(), song, 64 * MiB);
+    // A frame is 144 × bit rate / sample rate bytes, the fraction made up by a padding byte in
+    // some frames: the pattern comes round every `period` frames.
+    const qint64 bytesPerFrame = 144LL * map->reference.bitRate;
+    const qint64 rate = map->sampleRate();
+    const qint64 period = rate / std::gcd(bytesPerFrame % rate, rate);
+    const qint64 whole = map->frameCount() / period * period;
+    if (!repeatToSize(frames->left(map->frame(whole).offset), song, size - tag.size()))
+        return false;
+    if (tag.isEmpty())
+        return true;
+    QFile file(song);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray audio = file.readAll();
+    file.close();
+    return file.open(QIODevice::WriteOnly) && file.write(tag + audio) == tag.size() + audio.size();
+}
+
+/// An ID3v2.3 tag with a title and an artist, as most songs have in front.
+QByteArray titleAndArtist()
+{
+    QByteArray frames;
+    for (const auto &[id, text] : {std::pair{"TIT2", "A song to cut"}, std::pair{"TPE1", "Someone"}}) {
+        const QByteArray body = QByteArray(1, '\0') + text;
+        frames += QByteArray(id) + char(0) + char(0) + char(0) + char(body.size()) + QByteArray(2, '\0') + body;
+    }
+    QByteArray tag("ID3\x03\x00\x00", 6);
+    for (const int shift : {21, 14, 7, 0})
+        tag += char((frames.size() >> shift) & 0x7F);
+    return tag + frames;
+}
+
+/// A song of \a size bytes whose bit rate varies: a minute of a tone sweeping up on the left and
+/// down on the right at lame's -V 2 (frames of 64 to 128 kbit/s and more), repeated.
+bool makeVaryingSong(const QDir &dir, const QString &song, qint64 size)
+{
+    const auto frames = encode(dir, {QStringLiteral("synth"), QStringLiteral("60"), QStringLiteral("sine"), QStringLiteral("100-15000"),
+                                     QStringLiteral("sine"), QStringLiteral("15000-100"), QStringLiteral("gain"), QStringLiteral("-6")},
+                               {QStringLiteral("-V"), QStringLiteral("2")});
+    return frames && repeatToSize(*frames, song, size);
 }
 
 /// The song's bytes the cut copies for marks \a start and \a end, placed as the program places them.
@@ -51,25 +139,90 @@ std::optional<ByteRange> keptBytes(const SongMap &song, double start, double end
     return ByteRange{ranges.front().offset, ranges.back().offset + ranges.back().length - ranges.front().offset};
 }
 
-/// Median wall-clock milliseconds of \a runs runs of the whole process, after one untimed run.
-std::optional<double> medianMs(const QString &program, const QStringList &args)
+std::string minutesDotSeconds(double seconds)
 {
-    std::vector<double> ms;
-    for (int i = 0; i <= runs; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        if (!runTool(program, args))
-            return std::nullopt;
-        if (i > 0)
-            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%02d", int(seconds) / 60, int(seconds) % 60);
+    return text;
 }
 
-QString minutesDotSeconds(double seconds)
+struct Tool
 {
-    return QStringLiteral("%1.%2").arg(int(seconds) / 60).arg(int(seconds) % 60, 2, 10, QLatin1Char('0'));
+    const char *what;
+    std::vector<std::string> command;
+    /// The file it writes, removed after each run so that every run writes a new one.
+    QString output;
+};
+
+/// Times each tool on \a song, 30 s from its middle, and prints the figures; mp3cutter's median.
+std::optional<double> measure(const QString &meter, const QString &program, const QDir &dir, const QString &song,
+                              const char *kind)
+{
+    const auto map = scanSong(fileSystemPath(song));
+    const double middle = map ? std::floor(map->duration() / 2) : 0.0;
+    const double start = middle - pieceSeconds / 2;
+    const double end = middle + pieceSeconds / 2;
+    const auto kept = map ? keptBytes(*map, start, end) : std::nullopt;
+    if (!kept) {
+        std::fprintf(stderr, "cannot work out the kept bytes\n");
+        return std::nullopt;
+    }
+    const std::string path = song.toStdString();
+    const auto output = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
+    const std::vector<Tool> tools = {
+        {"mp3cutter --cut", {program.toStdString(), "--cut", std::to_string(start), std::to_string(end), path, "-o",
+                             output("ours.mp3").toStdString()}, output("ours.mp3")},
+        {"dd of the same bytes", {"dd", "if=" + path, "of=" + output("dd.mp3").toStdString(), "bs=1M",
+                                  "skip=" + std::to_string(kept->offset), "count=" + std::to_string(kept->length),
+                                  "iflag=skip_bytes,count_bytes", "status=none"}, output("dd.mp3")},
+        {"mp3splt (bit-rate offsets)", {"mp3splt", "-q", "-d", dir.path().toStdString(), "-o", "splt", path,
+                                        minutesDotSeconds(start), minutesDotSeconds(end)}, output("splt.mp3")},
+        {"mp3splt -f (walks the frames)", {"mp3splt", "-q", "-f", "-d", dir.path().toStdString(), "-o", "splt", path,
+                                           minutesDotSeconds(start), minutesDotSeconds(end)}, output("splt.mp3")},
+        {"ffmpeg -c copy", {"ffmpeg", "-loglevel", "error", "-y", "-ss", std::to_string(start), "-to", std::to_string(end),
+                            "-i", path, "-c", "copy", output("ff.mp3").toStdString()}, output("ff.mp3")},
+    };
+    std::printf("\n%s, %.0f MiB, %.0f s to %.0f s (%.2f MiB of frames): %d rounds\n", kind, double(QFile(song).size()) / MiB,
+                start, end, double(kept->length) / MiB, rounds);
+    std::printf("  %-32s %10s %8s %10s\n", "", "median ms", "/ dd", "peak MiB");
+
+    std::vector<const Tool *> present;
+    for (const Tool &tool : tools) {
+        if (QStandardPaths::findExecutable(QString::fromStdString(tool.command.front())).isEmpty())
+            std::printf("  %-32s not installed\n", tool.what);
+        else
+            present.push_back(&tool);
+    }
+    std::vector<std::vector<Timed>> times(present.size());
+    for (int round = 0; round <= rounds; ++round) {
+        for (std::size_t i = 0; i < present.size(); ++i) {
+            const auto timed = timeProcess(meter, present[i]->command);
+            QFile::remove(present[i]->output);
+            if (!timed) {
+                std::fprintf(stderr, "%s failed\n", present[i]->what);
+                return std::nullopt;
+            }
+            // The first round is not counted: it reads the song into the page cache.
+            if (round > 0)
+                times[i].push_back(*timed);
+        }
+    }
+    const std::size_t dd = 1;
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        std::vector<double> ms;
+        std::vector<double> ratios;
+        long peak = 0;
+        for (std::size_t r = 0; r < times[i].size(); ++r) {
+            ms.push_back(times[i][r].ms);
+            ratios.push_back(times[i][r].ms / times[dd][r].ms);
+            peak = std::max(peak, times[i][r].peakKiB);
+        }
+        std::printf("  %-32s %10.2f %8.2f %10.1f\n", present[i]->what, median(ms), median(ratios), double(peak) / 1024.0);
+    }
+    std::vector<double> ours;
+    for (const Timed &timed : times[0])
+        ours.push_back(timed.ms);
+    return median(ours);
 }
 
 } // namespace
@@ -78,55 +231,30 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString program = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../mp3cutter"));
+    const QString meter = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("peakmeter"));
     QTemporaryDir tmp;
     const QDir dir(tmp.path());
+    if (!QFile::exists(program) || !QFile::exists(meter) || !tmp.isValid()) {
+        std::fprintf(stderr, "needs the built program and peakmeter beside this benchmark\n");
+        return 1;
+    }
+    std::printf("Whole processes, page cache warm; the tools take turns in every round.\n");
     const QString song = dir.filePath(QStringLiteral("song.mp3"));
-    if (!QFile::exists(program) || !tmp.isValid() || !makeSong(dir, song)) {
-        std::fprintf(stderr, "needs the built program beside this benchmark, sox and lame\n");
-        return 1;
-    }
-    const auto map = scanSong(fileSystemPath(song));
-    const double middle = map ? std::floor(map->duration() / 2) : 0.0;
-    const double start = middle - pieceSeconds / 2;
-    const double end = middle + pieceSeconds / 2;
-    const auto kept = map ? keptBytes(*map, start, end) : std::nullopt;
-    if (!kept) {
-        std::fprintf(stderr, "cannot work out the kept bytes\n");
-        return 1;
-    }
-    std::printf("%.0f MiB song at 320 kbit/s, %.0f s to %.0f s (%lld bytes); whole processes, median of %d, page "
-                "cache warm\n",
-                double(QFile(song).size()) / MiB, start, end, static_cast<long long>(kept->length), runs);
-
-    const QString out = dir.filePath(QStringLiteral("out.mp3"));
-    const auto ours = medianMs(program, {QStringLiteral("--cut"), generalText(start), generalText(end), song,
-                                         QStringLiteral("-o"), out, QStringLiteral("--overwrite")});
-    if (!ours) {
-        std::fprintf(stderr, "mp3cutter --cut failed\n");
-        return 1;
-    }
-    std::printf("%-34s %8.2f ms\n", "mp3cutter --cut", *ours);
-    const auto report = [&](const char *what, const QString &yardstick, const QStringList &args) {
-        if (QStandardPaths::findExecutable(yardstick).isEmpty()) {
-            std::printf("%-34s not installed\n", what);
-            return;
+    std::optional<double> constant[2];
+    for (const int mib : {64, 256}) {
+        if (!makeConstantSong(dir, song, mib * MiB)) {
+            std::fprintf(stderr, "needs sox and lame to make the song\n");
+            return 1;
         }
-        const auto ms = medianMs(yardstick, args);
-        if (!ms)
-            std::printf("%-34s failed\n", what);
-        else
-            std::printf("%-34s %8.2f ms   mp3cutter / it: %.2f\n", what, *ms, *ours / *ms);
-    };
-    report("dd of the same bytes", QStringLiteral("dd"),
-           {QStringLiteral("if=") + song, QStringLiteral("of=") + dir.filePath(QStringLiteral("dd.mp3")),
-            QStringLiteral("bs=1M"), QStringLiteral("skip=%1").arg(kept->offset), QStringLiteral("count=%1").arg(kept->length),
-            QStringLiteral("iflag=skip_bytes,count_bytes"), QStringLiteral("status=none")});
-    report("mp3splt, same stretch", QStringLiteral("mp3splt"),
-           {QStringLiteral("-q"), QStringLiteral("-d"), dir.path(), QStringLiteral("-o"), QStringLiteral("splt"), song,
-            minutesDotSeconds(start), minutesDotSeconds(end)});
-    report("ffmpeg -c copy, same stretch", QStringLiteral("ffmpeg"),
-           {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-ss"),
-            generalText(start), QStringLiteral("-to"), generalText(end), QStringLiteral("-i"), song, QStringLiteral("-c"),
-            QStringLiteral("copy"), dir.filePath(QStringLiteral("ff.mp3"))});
+        constant[mib == 256] = measure(meter, program, dir, song, "constant 320 kbit/s");
+    }
+    // Most songs have tags, and a song with tags has TagLib loaded to read them.
+    if (!makeConstantSong(dir, song, 64 * MiB, titleAndArtist())
+        || !measure(meter, program, dir, song, "constant 320 kbit/s, a title and an artist in an ID3v2 tag"))
+        return 1;
+    if (!makeVaryingSong(dir, song, 10 * MiB) || !measure(meter, program, dir, song, "varying bit rate (lame -V 2)"))
+        return 1;
+    if (constant[0] && constant[1])
+        std::printf("\nmp3cutter --cut on the 256 MiB song / on the 64 MiB song: %.2f\n", *constant[1] / *constant[0]);
     return 0;
 }
