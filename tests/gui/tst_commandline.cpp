@@ -328,6 +328,16 @@ private slots:
         QVERIFY(shown.endsWith("\r\033[K"));
     }
 
+    void aDisplayThatCannotBeReachedIsOneLine()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        // Qt itself gives up on such a display with a list of the plugins it tried, and aborts.
+        const Run run = runProgram({song}, {QStringLiteral("DISPLAY=:4711")});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err.count(u'\n'), 1);
+        QVERIFY2(run.err.contains(QStringLiteral("mp3cutter --cut START END FILE")), qPrintable(run.err));
+    }
+
     void helpAndVersionNeedNoDisplay()
     {
         const Run help = runProgram({QStringLiteral("--help")});
