@@ -229,7 +229,7 @@ bool NewFile::create()
     const std::filesystem::path folder = m_path.has_parent_path() ? m_path.parent_path() : std::filesystem::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[32];
-        std::snprintf(name, sizeof name, ".mp3cutter-%06x.part", digits(random));
+        std::snprintf(name, sizeof name, ".mp3cut-%06x.part", digits(random));
         m_temporary = folder / name;
         m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (m_fd >= 0)
@@ -281,40 +281,15 @@ PieceTarget::Naming NewFile::name()
     Naming naming = Naming::Failed;
     if (m_replace)
         naming = ::rename(m_temporary.c_str(), m_path.c_str()) == 0 ? Naming::Named : Naming::Failed;
+    else if (renameNoReplace(m_temporary.c_str(), m_path.c_str()))
+        naming = Naming::Named;
     else
-        naming = nameExclusively();
+        naming = errno == EEXIST ? Naming::Taken : Naming::Failed;
     if (naming == Naming::Failed)
         m_error = errno;
     if (naming == Naming::Named)
         m_temporary.clear();
     return naming;
-}
-
-PieceTarget::Naming NewFile::nameExclusively() const
-{
-    const char *from = m_temporary.c_str();
-    const char *to = m_path.c_str();
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return Naming::Named;
-    if (errno == EEXIST)
-        return Naming::Taken;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return Naming::Failed;
-    // A file system without the exclusive rename: a second name, which fails where one exists,
-    // then the first name goes.
-    if (::link(from, to) == 0) {
-        ::unlink(from);
-        return Naming::Named;
-    }
-    if (errno == EEXIST)
-        return Naming::Taken;
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
-        return Naming::Failed;
-    // Without hard links either (FAT): the best that is left is to look before renaming.
-    struct stat info = {};
-    if (::lstat(to, &info) == 0)
-        return Naming::Taken;
-    return ::rename(from, to) == 0 ? Naming::Named : Naming::Failed;
 }
 
 void NewFile::discard()

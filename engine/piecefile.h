@@ -171,7 +171,6 @@ public:
 
 private:
     bool failed();
-    Naming nameExclusively() const;
 
     std::filesystem::path m_path;
     bool m_replace = false;

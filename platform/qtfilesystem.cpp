@@ -1,5 +1,7 @@
 #include "qtfilesystem.h"
 
+#include "engine/fileio.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -85,33 +87,6 @@ protected:
 private:
     int m_fd = -1;
 };
-
-/// Renames \a from to \a to unless \a to exists, in one step where the file system can; errno
-/// says why not.
-bool renameNoReplace(const char *from, const char *to)
-{
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link is made only where no file has the name.
-    if (::link(from, to) == 0) {
-        // The file is in place under its new name; should the old name stay beside it, a
-        // second unlink would not remove it either.
-        ::unlink(from);
-        return true;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
-        return false;
-    // Nor hard links (FAT): only a look just before the rename is left, which a program that
-    // creates the name at that very moment can beat.
-    struct stat st{};
-    if (::lstat(to, &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from, to) == 0;
-}
 
 } // namespace
 
