@@ -33,16 +33,23 @@ std::uint32_t littleEndian32(const std::uint8_t *bytes)
 
 /// The file read through one buffer that slides forward with the reads: the walk from frame to
 /// frame only ever looks a few frames ahead, so the song is never held whole. A read far from the
-/// last one takes a little; reads that follow each other take more each time, up to a size that
-/// a copy from the page cache runs fastest with, so a walk through the whole song costs few calls
-/// and a look at a few headers reads little more than them.
+/// last one takes a little; reads that follow each other take more each time, up to the largest
+/// read the window was made for, so a walk through the whole song costs few calls and a look at a
+/// few headers reads little more than them.
 class FileWindow
 {
 public:
-    /// The most bytes one call may ask for.
-    static constexpr std::int64_t largestRead = 1 << 16;
+    /// A walk through the whole song is fastest with reads of a megabyte.
+    static constexpr std::int64_t wholeSong = 1 << 20;
+    /// A new process pays for each page of its buffer it touches: what a piece needs is read in
+    /// steps of a few pages.
+    static constexpr std::int64_t aroundAPiece = 1 << 16;
 
-    FileWindow() = default;
+    /// A window whose reads take up to \a largestRead bytes, the most one call may ask for.
+    explicit FileWindow(std::int64_t largestRead)
+        : m_largestRead(largestRead)
+    {
+    }
     FileWindow(const FileWindow &) = delete;
     FileWindow &operator=(const FileWindow &) = delete;
     ~FileWindow()
@@ -64,23 +71,24 @@ public:
     }
 
     std::int64_t size() const { return m_size; }
+    std::int64_t largestRead() const { return m_largestRead; }
 
     /// The bytes [at, at + n) of the file, valid until the next call; null when they are not all
     /// in the file.
     const std::uint8_t *bytes(std::int64_t at, std::int64_t n)
     {
-        if (at < 0 || n < 0 || n > largestRead || at + n > m_size)
+        if (at < 0 || n < 0 || n > m_largestRead || at + n > m_size)
             return nullptr;
         if (at < m_start || at + n > m_start + m_length) {
-            const bool onward = at >= m_start && at < m_start + m_length + largestRead;
-            m_readSize = onward ? std::min(2 * m_readSize, largestRead) : smallestRead;
+            const bool onward = at >= m_start && at < m_start + m_length + m_largestRead;
+            m_readSize = onward ? std::min(2 * m_readSize, m_largestRead) : smallestRead;
             // A little of what lies before stays in: the walk steps back to the frame it just
             // confirmed.
             const std::int64_t start = std::max<std::int64_t>(0, at - backStep);
             const std::int64_t length = std::min(std::max(at + n - start, m_readSize), m_size - start);
             // Allocated once and never cleared: the reads fill it.
             if (!m_buffer)
-                m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(largestRead + backStep));
+                m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(m_largestRead + backStep));
             m_length = 0;
             if (!readAt(m_fd, m_buffer.get(), std::size_t(length), start))
                 return nullptr;
@@ -93,6 +101,7 @@ public:
 private:
     static constexpr std::int64_t smallestRead = 1 << 14;
     static constexpr std::int64_t backStep = 1 << 12;
+    std::int64_t m_largestRead = 0;
     int m_fd = -1;
     std::int64_t m_size = 0;
     std::unique_ptr<std::uint8_t[]> m_buffer;
@@ -125,7 +134,7 @@ struct Span
     std::optional<std::int64_t> nextSync(std::int64_t from) const
     {
         for (std::int64_t at = from; at + 4 <= end;) {
-            const std::int64_t n = std::min<std::int64_t>(end - 3 - at, FileWindow::largestRead);
+            const std::int64_t n = std::min<std::int64_t>(end - 3 - at, file.largestRead());
             const std::uint8_t *bytes = file.bytes(at, n);
             if (const auto *hit = static_cast<const std::uint8_t *>(std::memchr(bytes, 0xFF, std::size_t(n))))
                 return at + (hit - bytes);
@@ -530,9 +539,9 @@ bool mapByLength(const SongHead &head, SongMap &map, std::int64_t keepFrom, std:
 /// The map of the song at \a path as \a fill makes it from what lies in front of its frames;
 /// empty when it is no ordinary file, cannot be read or holds no run of MPEG audio frames.
 template <typename Fill>
-std::optional<SongMap> readMap(const std::filesystem::path &path, const Fill &fill)
+std::optional<SongMap> readMap(const std::filesystem::path &path, std::int64_t largestRead, const Fill &fill)
 {
-    FileWindow file;
+    FileWindow file(largestRead);
     if (!file.open(path))
         return std::nullopt;
     const auto head = readHead(file);
@@ -603,14 +612,14 @@ std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size)
 
 std::optional<SongMap> scanSong(const std::filesystem::path &path)
 {
-    return readMap(path, [](const SongHead &head, SongMap &map) {
+    return readMap(path, FileWindow::wholeSong, [](const SongHead &head, SongMap &map) {
         walkFrames(head, map, 0, std::numeric_limits<std::int64_t>::max());
     });
 }
 
 std::optional<SongMap> mapSongFor(const std::filesystem::path &path, double startSeconds, double endSeconds)
 {
-    return readMap(path, [&](const SongHead &head, SongMap &map) {
+    return readMap(path, FileWindow::aroundAPiece, [&](const SongHead &head, SongMap &map) {
         const std::int64_t spf = map.samplesPerFrame;
         const std::int64_t start = map.sampleAt(std::max(0.0, startSeconds));
         const std::int64_t end = std::max(start, map.sampleAt(endSeconds));
