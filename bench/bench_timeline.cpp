@@ -1,8 +1,11 @@
 // How long reading a song's frame map takes beside one plain read of its bytes, page cache
-// warm, for songs of 64 and 256 MiB at 320 kbit/s.
+// warm, for songs of 64 and 256 MiB at 320 kbit/s; how long the map a cut of 30 s from the middle
+// reads takes, which should not grow with the song; and libmpg123's own frame index, for contrast.
 
 #include "core/pathrules.h"
 #include "engine/songmap.h"
+
+#include <mpg123.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -30,9 +33,10 @@ bool writeSong(const QString &path, qint64 bytes)
         frame[i] = char((i * 7) & 0x7F);
     QByteArray chunk;
     qint64 written = 0;
-    for (int n = 0; written < bytes; ++n) {
-        // 320 kbit/s at 44.1 kHz is 1044.9 bytes a frame: padded but one frame in about ten.
-        const bool padded = n % 10 != 0;
+    for (qint64 n = 0; written < bytes; ++n) {
+        // 320 kbit/s at 44.1 kHz is 1044 44/49 bytes a frame: 44 frames in every 49 are padded,
+        // each where the fraction comes to a whole byte.
+        const bool padded = (n + 1) * 44 / 49 > n * 44 / 49;
         qToBigEndian<quint32>(padded ? 0xFFFBE244u : 0xFFFBE044u, frame.data());
         chunk += frame.left(padded ? 1045 : 1044);
         written += padded ? 1045 : 1044;
@@ -70,6 +74,22 @@ double medianMs(const std::function<void()> &work)
     return times[runs / 2];
 }
 
+/// The frames libmpg123 counts in the song, reading its whole index with mpg123_scan; -1 when it
+/// cannot.
+std::int64_t mpg123Frames(const QString &path)
+{
+    mpg123_handle *handle = mpg123_new(nullptr, nullptr);
+    if (!handle)
+        return -1;
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    std::int64_t frames = -1;
+    if (mpg123_open(handle, QFile::encodeName(path).constData()) == MPG123_OK && mpg123_scan(handle) == MPG123_OK)
+        frames = mpg123_framelength(handle);
+    mpg123_close(handle);
+    mpg123_delete(handle);
+    return frames;
+}
+
 } // namespace
 
 int main()
@@ -79,7 +99,8 @@ int main()
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    std::printf("%-8s %8s %12s %12s %7s\n", "song", "frames", "map ms", "read ms", "ratio");
+    std::printf("%-8s %8s %12s %12s %7s %15s %12s %10s\n", "song", "frames", "map ms", "read ms", "ratio",
+                "piece's map ms", "mpg123 ms", "its frames");
     for (const int mib : {64, 256}) {
         const QString path = dir.filePath(QStringLiteral("song-%1.mp3").arg(mib));
         if (!writeSong(path, qint64(mib) << 20)) {
@@ -94,7 +115,13 @@ int main()
             frames = song ? song->frameCount() : 0;
         });
         const double read = medianMs([&] { plainRead(path); });
-        std::printf("%3d MiB  %8lld %12.2f %12.2f %7.2f\n", mib, static_cast<long long>(frames), scan, read, scan / read);
+        // 30 s from the middle: 1,149 frames of 26 ms.
+        const double middle = double(frames) * 1152 / 44100 / 2;
+        const double piece = medianMs([&] { mapSongFor(songPath, middle - 15, middle + 15); });
+        std::int64_t indexed = 0;
+        const double index = medianMs([&] { indexed = mpg123Frames(path); });
+        std::printf("%3d MiB  %8lld %12.2f %12.2f %7.2f %15.3f %12.1f %10lld\n", mib, static_cast<long long>(frames), scan,
+                    read, scan / read, piece, index, static_cast<long long>(indexed));
         QFile::remove(path);
     }
     return 0;
