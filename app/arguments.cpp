@@ -3,6 +3,7 @@
 #include "core/cuttexts.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -22,6 +23,17 @@ bool endsWithMp3(const std::string &name)
             return false;
     }
     return true;
+}
+
+/// A fade's length: a number of seconds above 0 and at most a minute.
+std::optional<double> fadeSeconds(std::string_view text)
+{
+    const std::string value(text);
+    char *end = nullptr;
+    const double seconds = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !(seconds > 0 && seconds <= 60))
+        return std::nullopt;
+    return seconds;
 }
 
 } // namespace
@@ -48,6 +60,18 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
             version = true;
         } else if (arg == "--overwrite") {
             parsed.overwrite = true;
+        } else if (arg == "--max-volume") {
+            parsed.maxVolume = true;
+        } else if (arg == "--fade-in" || arg == "--fade-out" || arg.substr(0, 10) == "--fade-in=" || arg.substr(0, 11) == "--fade-out=") {
+            const bool in = arg.substr(0, 9) == "--fade-in";
+            const std::size_t equals = arg.find('=');
+            if (equals == std::string_view::npos && i + 1 == arguments.size())
+                return UsageError{std::string(arg) + " 后面需要淡入淡出的秒数。"};
+            const std::string_view value = equals == std::string_view::npos ? arguments[++i] : arg.substr(equals + 1);
+            const auto seconds = fadeSeconds(value);
+            if (!seconds)
+                return UsageError{"淡入淡出的秒数须大于 0 且不超过 60：" + std::string(value)};
+            (in ? parsed.fadeIn : parsed.fadeOut) = *seconds;
         } else if (arg == "-o" || arg == "--output") {
             if (i + 1 == arguments.size())
                 return UsageError{std::string(arg) + " 后面需要输出文件名。"};
@@ -67,14 +91,17 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
     if (parsed.output && parsed.output->empty())
         return UsageError{"-o 后面的输出文件名不能为空。"};
     if (!cut) {
-        if (parsed.output || parsed.overwrite)
-            return UsageError{"-o 和 --overwrite 只能与 --cut 一起用。"};
+        if (parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume)
+            return UsageError{"-o、--overwrite、--fade-in、--fade-out 和 --max-volume 只能与 --cut 一起用。"};
         if (parsed.operands.size() > 1)
             return UsageError{"窗口一次只能打开一个文件。"};
         return parsed;
     }
     if (parsed.operands.size() != 3)
         return UsageError{"--cut 需要 START、END 和 FILE 三个参数。"};
+    // The gain is changed in the piece once it is whole, which a stream never is.
+    if (parsed.output == "-" && (parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume))
+        return UsageError{"写到标准输出（-o -）时不能淡入淡出或调整音量。"};
     parsed.mode = Arguments::Mode::Cut;
     return parsed;
 }

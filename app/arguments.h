@@ -19,6 +19,10 @@ struct Arguments
     /// Where the piece goes, as given with -o; "-" for standard output.
     std::optional<std::string> output;
     bool overwrite = false;
+    /// Seconds of fade at each end, 0 for none, and whether to raise the piece to full scale.
+    double fadeIn = 0;
+    double fadeOut = 0;
+    bool maxVolume = false;
 };
 
 /// Why the arguments ask for nothing the program does: a line for standard error.

@@ -2,6 +2,7 @@
 
 #include "app/modules.h"
 #include "core/cuttexts.h"
+#include "engine/gain.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
 #include "engine/timetext.h"
@@ -23,7 +24,7 @@ namespace {
 
 constexpr char helpText[] =
     "用法：mp3cutter [FILE]\n"
-    "      mp3cutter --cut START END FILE [-o OUT] [--overwrite]\n"
+    "      mp3cutter --cut START END FILE [-o OUT] [--overwrite] [--fade-in S] [--fade-out S] [--max-volume]\n"
     "\n"
     "青禾MP3剪切器：不解码、不重新编码，从MP3中剪出一段做铃声。\n"
     "不带 --cut 时打开窗口；给出 FILE 则直接选中该文件。\n"
@@ -34,6 +35,10 @@ constexpr char helpText[] =
     "                     OUT 是文件夹或以 / 结尾时，写到其中的“[铃声]1”+歌名；\n"
     "                     OUT 为 - 时，把铃声写到标准输出。\n"
     "  --overwrite        输出文件已存在时替换它。\n"
+    "  --fade-in S        铃声开头 S 秒从无声渐强（大于 0，至多 60，且不超过铃声的三分之一）。\n"
+    "  --fade-out S       铃声结尾 S 秒渐弱到无声。\n"
+    "  --max-volume       把铃声调到不失真的最大音量。\n"
+    "                     这三项只改每个颗粒的增益，不重新编码；只用于 MPEG Layer III。\n"
     "  -h, --help         显示此帮助。\n"
     "  -v, --version      显示版本。\n"
     "\n"
@@ -44,6 +49,9 @@ constexpr char helpText[] =
     "  1  剪切被拒绝或失败，什么也没有写出\n"
     "  2  参数有误\n";
 
+constexpr char noGainLayer1[] = "这首歌是MPEG Layer I格式，不能淡入淡出或调整音量，什么也没有写出。";
+constexpr char noGainLayer2[] = "这首歌是MPEG Layer II格式，不能淡入淡出或调整音量，什么也没有写出。";
+constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），已删除写好的铃声：\n%2";
 constexpr char noTerminal[] = "标准输出是终端：铃声只写到文件或管道，请重定向标准输出。";
 constexpr char pathNotPrinted[] = "无法在标准输出上写出铃声的路径（%1），已删除写好的铃声：\n%2";
 // Causes the system has no word for.
@@ -189,6 +197,9 @@ int runCut(const Arguments &arguments)
     if (const auto *problem = std::get_if<MarkProblem>(&placed))
         return refuseMarks(*problem, *map, song, generalText(*start), generalText(*end));
     const Placement &piece = std::get<Placement>(placed);
+    const GainChange gain{arguments.fadeIn, arguments.fadeOut, arguments.maxVolume};
+    if (gain.any() && map->reference.layer != 3)
+        return refuse(map->reference.layer == 1 ? noGainLayer1 : noGainLayer2);
     if (!toStream && sameFile(target, song))
         return refuse(oneLine(CutWords::targetIsSource, {target.c_str()}));
     struct stat existing = {};
@@ -225,6 +236,14 @@ int runCut(const Arguments &arguments)
     }
     if (toStream)
         return CommandLineOk;
+    // The gain changes in a copy that replaces the piece only when whole; a piece it cannot
+    // change is not the piece that was asked for.
+    if (gain.any()) {
+        if (const auto why = applyGain(target, gain)) {
+            ::unlink(target.c_str());
+            return refuse(oneLine(gainFailed, {why->c_str(), target.c_str()}));
+        }
+    }
     // Whoever runs the cut learns where the piece went only from this line: without it, the
     // piece would be a file nobody asked for.
     std::printf("%s\n", target.c_str());
@@ -238,7 +257,7 @@ int runCut(const Arguments &arguments)
 
 int usage(const std::string &message)
 {
-    std::fprintf(stderr, "%s\n用法：mp3cutter --cut START END FILE [-o OUT] [--overwrite]；详见 mp3cutter --help\n",
+    std::fprintf(stderr, "%s\n用法：mp3cutter --cut START END FILE [-o OUT] [--overwrite] [--fade-in S] [--fade-out S] [--max-volume]；详见 mp3cutter --help\n",
                  message.c_str());
     return CommandLineUsage;
 }

@@ -3,6 +3,7 @@
 
 #include "app/desktopapp.h"
 #include "core/pathrules.h"
+#include "engine/gain.h"
 #include "engine/songmap.h"
 #include "harness.h"
 #include "piecereading.h"
@@ -147,6 +148,11 @@ private slots:
         QTest::newRow("unknown option for the window") << QStringList{"--fast", song} << 2 << "未知选项：--fast";
         QTest::newRow("output without a cut") << QStringList{"-o", "DIR/ring", song} << 2 << "--cut";
         QTest::newRow("two songs for the window") << QStringList{song, song} << 2 << "一个文件";
+        QTest::newRow("a fade that is no number") << QStringList{"--cut", "1", "2", song, "--fade-in", "abc"} << 2 << "淡入淡出的秒数";
+        QTest::newRow("a fade of no time") << QStringList{"--cut", "1", "2", song, "--fade-out=0"} << 2 << "淡入淡出的秒数";
+        QTest::newRow("a fade without its seconds") << QStringList{"--cut", "1", "2", song, "--fade-in"} << 2 << "秒数";
+        QTest::newRow("a fade to standard output") << QStringList{"--cut", "1", "2", song, "-o", "-", "--max-volume"} << 2 << "标准输出";
+        QTest::newRow("a fade for the window") << QStringList{"--fade-in", "1", song} << 2 << "--cut";
     }
 
     void refusalsSayWhyAndWriteNothing()
@@ -230,6 +236,20 @@ private slots:
         const QString byProgram = dir->filePath(QStringLiteral("program.mp3"));
         QCOMPARE(runProgram({QStringLiteral("--cut"), QString::number(from), QString::number(to), path,
                              QStringLiteral("-o"), byProgram}).status, 0);
+        QCOMPARE(readAll(byProgram), readAll(bySession));
+    }
+
+    void fadesAndLoudnessAreThoseOfTheWindow()
+    {
+        const QString song = copyIn(QStringLiteral("songs/cbr128-stereo-44k1.mp3"), QStringLiteral("song.mp3"));
+        const QString bySession = dir->filePath(QStringLiteral("session.mp3"));
+        QVERIFY(cutAsTheCommandLineDoes(song, 0.5, 3.0, bySession));
+        QVERIFY(!applyGain(fileSystemPath(bySession), {1.0, 0.5, true}));
+        const QString byProgram = dir->filePath(QStringLiteral("program.mp3"));
+        const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("0.5"), QStringLiteral("3"), song, QStringLiteral("-o"),
+                                    byProgram, QStringLiteral("--fade-in"), QStringLiteral("1"), QStringLiteral("--fade-out=0.5"),
+                                    QStringLiteral("--max-volume")});
+        QCOMPARE(run.status, 0);
         QCOMPARE(readAll(byProgram), readAll(bySession));
     }
 
