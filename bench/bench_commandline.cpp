@@ -1,9 +1,10 @@
 // Prints what a cut from the command line costs as a whole process, beside dd copying the same
 // bytes and, where they are installed, other command-line cutters cutting the same stretch: on
-// songs of 64 and 256 MiB at a constant bit rate and one of 10 MiB whose bit rate varies. One
-// process per run, timed and measured by peakmeter; in each round every tool runs once, in turn,
-// so that the machine's moods touch them alike. Each tool's median time, the median of its ratio
-// to dd within a round, and its peak memory. Figures only: nothing here passes or fails on timing.
+// songs of 64 and 256 MiB at a constant bit rate, a tagged one, and one of 10 MiB whose bit rate
+// varies. One process per run, timed and measured by peakmeter; in each round every tool cuts
+// every song once, in turn, so that the machine's moods touch them all alike. Each tool's median
+// time, the median of its ratio to dd within a round, and its peak memory. Figures only: nothing
+// here passes or fails on timing.
 
 #include "core/pathrules.h"
 #include "engine/placement.h"
@@ -154,9 +155,20 @@ struct Tool
     QString output;
 };
 
-/// Times each tool on \a song, 30 s from its middle, and prints the figures; mp3cutter's median.
-std::optional<double> measure(const QString &meter, const QString &program, const QDir &dir, const QString &song,
-                              const char *kind)
+/// A song and the tools that cut 30 s from its middle, with their runs' figures.
+struct Trial
+{
+    QString kind;
+    QString song;
+    double start = 0;
+    double end = 0;
+    qint64 keptBytes = 0;
+    std::vector<Tool> tools;
+    std::vector<std::vector<Timed>> times;
+};
+
+/// The tools that are installed, set to cut 30 s from the middle of \a song into \a dir.
+std::optional<Trial> trial(const QString &kind, const QString &program, const QDir &dir, const QString &song)
 {
     const auto map = scanSong(fileSystemPath(song));
     const double middle = map ? std::floor(map->duration() / 2) : 0.0;
@@ -182,45 +194,35 @@ std::optional<double> measure(const QString &meter, const QString &program, cons
         {"ffmpeg -c copy", {"ffmpeg", "-loglevel", "error", "-y", "-ss", std::to_string(start), "-to", std::to_string(end),
                             "-i", path, "-c", "copy", output("ff.mp3").toStdString()}, output("ff.mp3")},
     };
-    std::printf("\n%s, %.0f MiB, %.0f s to %.0f s (%.2f MiB of frames): %d rounds\n", kind, double(QFile(song).size()) / MiB,
-                start, end, double(kept->length) / MiB, rounds);
-    std::printf("  %-32s %10s %8s %10s\n", "", "median ms", "/ dd", "peak MiB");
-
-    std::vector<const Tool *> present;
+    Trial made{kind, song, start, end, kept->length, {}, {}};
     for (const Tool &tool : tools) {
-        if (QStandardPaths::findExecutable(QString::fromStdString(tool.command.front())).isEmpty())
-            std::printf("  %-32s not installed\n", tool.what);
-        else
-            present.push_back(&tool);
+        if (!QStandardPaths::findExecutable(QString::fromStdString(tool.command.front())).isEmpty())
+            made.tools.push_back(tool);
     }
-    std::vector<std::vector<Timed>> times(present.size());
-    for (int round = 0; round <= rounds; ++round) {
-        for (std::size_t i = 0; i < present.size(); ++i) {
-            const auto timed = timeProcess(meter, present[i]->command);
-            QFile::remove(present[i]->output);
-            if (!timed) {
-                std::fprintf(stderr, "%s failed\n", present[i]->what);
-                return std::nullopt;
-            }
-            // The first round is not counted: it reads the song into the page cache.
-            if (round > 0)
-                times[i].push_back(*timed);
-        }
-    }
+    made.times.resize(made.tools.size());
+    return made;
+}
+
+/// Prints a trial's figures; mp3cutter's median.
+double report(const Trial &trial)
+{
+    std::printf("\n%s, %.0f MiB, %.0f s to %.0f s (%.2f MiB of frames)\n", qPrintable(trial.kind),
+                double(QFile(trial.song).size()) / MiB, trial.start, trial.end, double(trial.keptBytes) / MiB);
+    std::printf("  %-32s %10s %8s %10s\n", "", "median ms", "/ dd", "peak MiB");
     const std::size_t dd = 1;
-    for (std::size_t i = 0; i < present.size(); ++i) {
+    for (std::size_t i = 0; i < trial.tools.size(); ++i) {
         std::vector<double> ms;
         std::vector<double> ratios;
         long peak = 0;
-        for (std::size_t r = 0; r < times[i].size(); ++r) {
-            ms.push_back(times[i][r].ms);
-            ratios.push_back(times[i][r].ms / times[dd][r].ms);
-            peak = std::max(peak, times[i][r].peakKiB);
+        for (std::size_t r = 0; r < trial.times[i].size(); ++r) {
+            ms.push_back(trial.times[i][r].ms);
+            ratios.push_back(trial.times[i][r].ms / trial.times[dd][r].ms);
+            peak = std::max(peak, trial.times[i][r].peakKiB);
         }
-        std::printf("  %-32s %10.2f %8.2f %10.1f\n", present[i]->what, median(ms), median(ratios), double(peak) / 1024.0);
+        std::printf("  %-32s %10.2f %8.2f %10.1f\n", trial.tools[i].what, median(ms), median(ratios), double(peak) / 1024.0);
     }
     std::vector<double> ours;
-    for (const Timed &timed : times[0])
+    for (const Timed &timed : trial.times[0])
         ours.push_back(timed.ms);
     return median(ours);
 }
@@ -238,23 +240,43 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "needs the built program and peakmeter beside this benchmark\n");
         return 1;
     }
-    std::printf("Whole processes, page cache warm; the tools take turns in every round.\n");
-    const QString song = dir.filePath(QStringLiteral("song.mp3"));
-    std::optional<double> constant[2];
-    for (const int mib : {64, 256}) {
-        if (!makeConstantSong(dir, song, mib * MiB)) {
-            std::fprintf(stderr, "needs sox and lame to make the song\n");
-            return 1;
-        }
-        constant[mib == 256] = measure(meter, program, dir, song, "constant 320 kbit/s");
-    }
+    const auto songAt = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
     // Most songs have tags, and a song with tags has TagLib loaded to read them.
-    if (!makeConstantSong(dir, song, 64 * MiB, titleAndArtist())
-        || !measure(meter, program, dir, song, "constant 320 kbit/s, a title and an artist in an ID3v2 tag"))
+    if (!makeConstantSong(dir, songAt("64.mp3"), 64 * MiB) || !makeConstantSong(dir, songAt("256.mp3"), 256 * MiB)
+        || !makeConstantSong(dir, songAt("tagged.mp3"), 64 * MiB, titleAndArtist())
+        || !makeVaryingSong(dir, songAt("varying.mp3"), 10 * MiB)) {
+        std::fprintf(stderr, "needs sox and lame to make the songs\n");
         return 1;
-    if (!makeVaryingSong(dir, song, 10 * MiB) || !measure(meter, program, dir, song, "varying bit rate (lame -V 2)"))
-        return 1;
-    if (constant[0] && constant[1])
-        std::printf("\nmp3cutter --cut on the 256 MiB song / on the 64 MiB song: %.2f\n", *constant[1] / *constant[0]);
+    }
+    std::vector<Trial> trials;
+    for (const auto &[kind, name] : {std::pair{"constant 320 kbit/s", "64.mp3"}, std::pair{"constant 320 kbit/s", "256.mp3"},
+                                     std::pair{"constant 320 kbit/s, a title and an artist in an ID3v2 tag", "tagged.mp3"},
+                                     std::pair{"varying bit rate (lame -V 2)", "varying.mp3"}}) {
+        auto made = trial(QString::fromLatin1(kind), program, dir, songAt(name));
+        if (!made)
+            return 1;
+        trials.push_back(std::move(*made));
+    }
+    std::printf("Whole processes, page cache warm, %d rounds: in every round each tool cuts each song once, in\n"
+                "turn, so that the machine's moods touch them all alike.\n", rounds);
+    for (int round = 0; round <= rounds; ++round) {
+        for (Trial &trial : trials) {
+            for (std::size_t i = 0; i < trial.tools.size(); ++i) {
+                const auto timed = timeProcess(meter, trial.tools[i].command);
+                QFile::remove(trial.tools[i].output);
+                if (!timed) {
+                    std::fprintf(stderr, "%s failed on %s\n", trial.tools[i].what, qPrintable(trial.song));
+                    return 1;
+                }
+                // The first round is not counted: it reads the songs into the page cache.
+                if (round > 0)
+                    trial.times[i].push_back(*timed);
+            }
+        }
+    }
+    std::vector<double> ours;
+    for (const Trial &trial : trials)
+        ours.push_back(report(trial));
+    std::printf("\nmp3cutter --cut on the 256 MiB song / on the 64 MiB song: %.2f\n", ours[1] / ours[0]);
     return 0;
 }
