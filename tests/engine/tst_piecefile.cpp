@@ -31,11 +31,6 @@ PieceParts pieceParts()
             *leadFrames(*map, piece, fileSystemPath(song)), frameRanges(*map, piece)};
 }
 
-QStringList filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 } // namespace
 
 class TestPieceFile : public QObject

@@ -64,11 +64,6 @@ Run runProgram(const QStringList &args, const QStringList &environment = {})
     return finished(process);
 }
 
-QStringList filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 } // namespace
 
 class TestCommandLine : public QObject

@@ -36,11 +36,6 @@ QStringList sorted(QStringList names)
     return names;
 }
 
-QStringList filesIn(const QString &folder)
-{
-    return sorted(QDir(folder).entryList(QDir::Files | QDir::Hidden));
-}
-
 bool startsWithFrameHeader(const QByteArray &bytes, qint64 at)
 {
     return at + 1 < bytes.size() && quint8(bytes[at]) == 0xFF && (quint8(bytes[at + 1]) & 0xE0) == 0xE0;

@@ -100,6 +100,8 @@ private:
 
 /// The whole content of a file; empty when it cannot be read.
 QByteArray readAll(const QString &path);
+/// The names of the files in \a folder, hidden ones too, in order of name.
+QStringList filesIn(const QString &folder);
 /// Writes \a bytes to \a path; false when it cannot.
 bool writeFile(const QString &path, const QByteArray &bytes);
 
