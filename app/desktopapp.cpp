@@ -6,8 +6,10 @@
 #include <QFileInfo>
 #include <QTimer>
 
-DesktopApp::DesktopApp(const QStringList &arguments)
-    : m_session(m_files, m_prompts, &m_songPlayer, &m_piecePlayer)
+DesktopApp::DesktopApp(const QStringList &arguments, const LazyPlayerEngine::Make &makePlayer)
+    : m_songPlayer(makePlayer)
+    , m_piecePlayer(makePlayer)
+    , m_session(m_files, m_prompts, &m_songPlayer, &m_piecePlayer)
     , m_window(m_session, m_processes, &Mpg123Decoder::make)
 {
     m_prompts.setWindow(&m_window);

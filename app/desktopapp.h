@@ -4,7 +4,7 @@
 #include "gui/frm.h"
 #include "gui/qtprompts.h"
 #include "platform/qtfilesystem.h"
-#include "platform/qtplayerengine.h"
+#include "platform/lazyplayerengine.h"
 #include "platform/qtprocessstarter.h"
 
 #include <QStringList>
@@ -15,8 +15,9 @@ class DesktopApp
 {
 public:
     /// \a arguments as the program was started with: a song after the program's name is taken as
-    /// if chosen in step one, once the event loop runs.
-    explicit DesktopApp(const QStringList &arguments);
+    /// if chosen in step one, once the event loop runs. \a makePlayer makes each of the two
+    /// players when it gets its first file.
+    DesktopApp(const QStringList &arguments, const LazyPlayerEngine::Make &makePlayer);
 
     CutSession &session() { return m_session; }
     Frm &window() { return m_window; }
@@ -25,8 +26,8 @@ private:
     QtFileSystem m_files;
     QtPrompts m_prompts;
     QtProcessStarter m_processes;
-    QtPlayerEngine m_songPlayer;
-    QtPlayerEngine m_piecePlayer;
+    LazyPlayerEngine m_songPlayer;
+    LazyPlayerEngine m_piecePlayer;
     CutSession m_session;
     Frm m_window;
 };

@@ -12,7 +12,7 @@ namespace {
 
 int openWindow(char *program, const Arguments &arguments)
 {
-    void *module = loadModule(MP3CUTTER_WINDOW_MODULE);
+    void *module = loadModule(MP3CUTTER_WINDOW_MODULE, ModuleSymbols::Shared);
     const auto runWindow = module ? reinterpret_cast<RunWindow>(::dlsym(module, MP3CUTTER_WINDOW_ENTRY)) : nullptr;
     if (!runWindow) {
         std::fputs("mp3cutter: the window module " MP3CUTTER_WINDOW_MODULE " is missing; reinstall the program\n", stderr);

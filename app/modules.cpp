@@ -6,7 +6,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-void *loadModule(const char *fileName)
+void *loadModule(const char *fileName, ModuleSymbols symbols)
 {
     char self[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -15,7 +15,7 @@ void *loadModule(const char *fileName)
     self[length] = '\0';
     const std::filesystem::path folder = std::filesystem::path(self).parent_path();
     for (const std::filesystem::path &module : {folder / MP3CUTTER_MODULE_DIR / fileName, folder / fileName}) {
-        if (void *library = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL))
+        if (void *library = ::dlopen(module.c_str(), RTLD_NOW | (symbols == ModuleSymbols::Shared ? RTLD_GLOBAL : RTLD_LOCAL)))
             return library;
     }
     return nullptr;

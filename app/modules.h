@@ -2,13 +2,20 @@
 
 #include <cstddef>
 
-/// The program's two halves that need libraries a cut from the command line does without, each a
-/// module loaded only when wanted: the window (Qt) and the song's tags (TagLib).
+class PlayerEngine;
+class QObject;
+
+/// The parts of the program that need libraries a cut from the command line does without, each a
+/// module loaded only when wanted: the window (Qt), the song's tags (TagLib) and, once the window
+/// has a song, its player (Qt Multimedia).
+
+/// What a module's symbols are to the modules loaded after it.
+enum class ModuleSymbols { Private, Shared };
 
 /// The module \a fileName, by an absolute path from where the program's own file lies, never from
 /// the current folder or argv[0]: installed, in the program's library folder; in a build tree,
 /// beside the program. Null when it is in neither.
-void *loadModule(const char *fileName);
+void *loadModule(const char *fileName, ModuleSymbols symbols = ModuleSymbols::Private);
 
 /// The window's module and its entry point, found by name, never by linking.
 #define MP3CUTTER_WINDOW_MODULE "libmp3cutter-window.so"
@@ -18,6 +25,15 @@ void *loadModule(const char *fileName);
 /// program's name and, where one was given, the song to open.
 using RunWindow = int (*)(int argc, char *argv[]);
 extern "C" __attribute__((visibility("default"))) int mp3cutterRunWindow(int argc, char *argv[]);
+
+/// The player's module and its entry point. The module takes the player's interface from the
+/// window's, which is why the window's symbols are shared.
+#define MP3CUTTER_PLAYER_MODULE "libmp3cutter-player.so"
+#define MP3CUTTER_PLAYER_ENTRY "mp3cutterMakePlayer"
+
+/// A new player that plays through Qt Multimedia, a child of \a parent.
+using MakePlayer = PlayerEngine *(*)(QObject *parent);
+extern "C" __attribute__((visibility("default"))) PlayerEngine *mp3cutterMakePlayer(QObject *parent);
 
 /// The tags' module and its entry point.
 #define MP3CUTTER_TAGS_MODULE "libmp3cutter-tags.so"

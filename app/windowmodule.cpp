@@ -1,7 +1,9 @@
 #include "app/commandline.h"
 #include "app/desktopapp.h"
 #include "app/modules.h"
+#include "gui/fonts.h"
 #include "gui/frmtexts.h"
+#include "gui/icons.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -11,7 +13,22 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <dlfcn.h>
+
 namespace {
+
+/// A player from the player's module, loaded with the first one: Qt Multimedia and the sound
+/// libraries under it cost the window's first showing nothing. Null when the module is missing.
+PlayerEngine *makePlayer(QObject *parent)
+{
+    static const MakePlayer make = [] {
+        void *module = loadModule(MP3CUTTER_PLAYER_MODULE);
+        return module ? reinterpret_cast<MakePlayer>(::dlsym(module, MP3CUTTER_PLAYER_ENTRY)) : nullptr;
+    }();
+    if (!make)
+        qWarning("the player module " MP3CUTTER_PLAYER_MODULE " is missing; reinstall the program");
+    return make ? make(parent) : nullptr;
+}
 
 // What Qt says while the application starts is held back: without a display Qt ends the
 // program after a page about its platform plugins, and one line that says what to do takes its
@@ -59,7 +76,8 @@ extern "C" int mp3cutterRunWindow(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("mp3cutter"));
     QApplication::setApplicationDisplayName(FrmText::title);
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
+    QApplication::setWindowIcon(programIcon());
+    QApplication::setFont(windowFont());
 
     // Every text of the program is Chinese, so Qt's own (the file dialogs) should be too,
     // whatever language the desktop runs in.
@@ -67,7 +85,7 @@ extern "C" int mp3cutterRunWindow(int argc, char *argv[])
     if (qtTexts.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
 
-    DesktopApp desktop(QApplication::arguments());
+    DesktopApp desktop(QApplication::arguments(), &makePlayer);
     desktop.window().show();
     return app.exec();
 }

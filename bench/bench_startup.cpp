@@ -1,5 +1,6 @@
 // Prints how long the program takes from its launch until its window is painted, against a bare
-// Qt window of the same size, and what the window costs while it sits idle in each step.
+// Qt window of the same size (bench/barewindow, which links Qt Widgets alone), and what the window
+// costs while it sits idle in each step. With --launches, only the launches.
 // Figures only: nothing here passes or fails on timing.
 //
 // Everything runs on a private Xvfb that this benchmark starts and stops, without a window
@@ -7,7 +8,6 @@
 // a pixel of its middle row first differs from the black root behind it: Qt gives its windows no
 // background of their own, so nothing but the program's first frame turns them from black.
 
-#include "gui/frmtexts.h"
 #include "harness.h"
 
 #include <QAbstractButton>
@@ -16,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStyleHints>
@@ -43,28 +42,12 @@
 
 namespace {
 
-/// "--bare-window WIDTHxHEIGHT [--with-text]" makes this binary the bare window to compare with.
-constexpr char bareWindowArgument[] = "--bare-window";
-constexpr char withTextArgument[] = "--with-text";
 constexpr int launchRuns = 10;
 /// A launch whose window is not painted by then counts as failed rather than hanging the run.
 constexpr qint64 launchTimeoutMs = 30'000;
 constexpr int idleMs = 5'000;
 /// Startup work, the end of a cut and the last buffers of a piece are over by then.
 constexpr int settleMs = 1'000;
-
-/// A plain QWidget of the given size, with one Chinese label when \a withText: the least a Qt
-/// program can show, and the least one showing the program's texts can (fonts cost their own).
-int runBareWindow(int argc, char **argv, const QSize &size, bool withText)
-{
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setFixedSize(size);
-    if (withText)
-        new QLabel(FrmText::title, &window);
-    window.show();
-    return app.exec();
-}
 
 /// CPU seconds of a whole process to the nanosecond (/proc's ticks are too coarse for an idle
 /// one); -1 when it is gone.
@@ -309,11 +292,6 @@ bool idleThroughSteps(const QString &song)
 
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && qstrcmp(argv[1], bareWindowArgument) == 0) {
-        const QList<QByteArray> size = QByteArray(argv[2]).split('x');
-        return runBareWindow(argc, argv, QSize(size.value(0).toInt(), size.value(1).toInt()),
-                             argc == 4 && qstrcmp(argv[3], withTextArgument) == 0);
-    }
     XServer server;
     if (!server.start()) {
         std::fprintf(stderr, "cannot start Xvfb\n");
@@ -324,10 +302,13 @@ int main(int argc, char **argv)
     qputenv("DISPLAY", server.display);
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    const QString program = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../mp3cutter"));
+    const QDir here(QCoreApplication::applicationDirPath());
+    const QString program = here.absoluteFilePath(QStringLiteral("../mp3cutter"));
+    const QString bareWindow = here.absoluteFilePath(QStringLiteral("barewindow"));
     WindowWatch watch(server.display);
-    if (!QFile::exists(program) || !watch.ok()) {
-        std::fprintf(stderr, "no program at %s, or no X server to watch\n", qPrintable(program));
+    if (!QFile::exists(program) || !QFile::exists(bareWindow) || !watch.ok()) {
+        std::fprintf(stderr, "no program at %s or %s, or no X server to watch\n", qPrintable(program),
+                     qPrintable(bareWindow));
         return 1;
     }
 
@@ -336,11 +317,9 @@ int main(int argc, char **argv)
     QSize size;
     if (!timeLaunch(watch, program, {}, size))
         return 1;
-    const QString self = QCoreApplication::applicationFilePath();
-    const QStringList bare = {QLatin1String(bareWindowArgument),
-                              QStringLiteral("%1x%2").arg(size.width()).arg(size.height())};
-    const QStringList withText = bare + QStringList{QLatin1String(withTextArgument)};
-    const std::pair<QString, QStringList> launched[3] = {{program, {}}, {self, bare}, {self, withText}};
+    const QStringList bare = {QStringLiteral("%1x%2").arg(size.width()).arg(size.height())};
+    const QStringList withText = bare + QStringList{QStringLiteral("--with-text")};
+    const std::pair<QString, QStringList> launched[3] = {{program, {}}, {bareWindow, bare}, {bareWindow, withText}};
     std::vector<double> launches[3];
     // Round 0 is untimed too: the bare windows' first launches.
     for (int i = 0; i <= launchRuns; ++i) {
@@ -358,6 +337,8 @@ int main(int argc, char **argv)
                 launchRuns, median(launches[0]), median(launches[1]), median(launches[2]),
                 median(launches[0]) / median(launches[1]), median(launches[0]) / median(launches[2]));
 
+    if (argc > 1 && qstrcmp(argv[1], "--launches") == 0)
+        return 0;
     std::printf("Idle, %d s each after %d s to settle:\n%-40s %7s %8s\n", idleMs / 1000, settleMs / 1000, "state",
                 "CPU %", "RSS MiB");
     const bool launchedIdle = timeLaunch(watch, program, {}, size, [](qint64 pid) {

@@ -9,7 +9,7 @@ set(MP3CUTTER_APP_ID com.example.mp3cutter)
 
 install(TARGETS mp3cutter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Where the program looks for it, relative to itself.
-install(TARGETS mp3cutter-window mp3cutter-tags LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/mp3cutter)
+install(TARGETS mp3cutter-window mp3cutter-player mp3cutter-tags LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/mp3cutter)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/${MP3CUTTER_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/${MP3CUTTER_APP_ID}.metainfo.xml

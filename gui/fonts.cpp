@@ -11,3 +11,8 @@ QFont cjkFont(const QString &family, double pointSize, bool bold)
     font.setBold(bold);
     return font;
 }
+
+QFont windowFont()
+{
+    return cjkFont(QStringLiteral("宋体"), 9);
+}

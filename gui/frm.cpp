@@ -5,6 +5,7 @@
 #include "gui/fonts.h"
 #include "gui/frma.h"
 #include "gui/frmtexts.h"
+#include "gui/icons.h"
 #include "gui/styledbutton.h"
 #include "gui/transportbar.h"
 #include "gui/twips.h"
@@ -19,7 +20,6 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -48,7 +48,6 @@ QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent
     auto *box = new QCheckBox(caption, parent);
     box->setObjectName(name);
     box->setGeometry(where);
-    box->setFont(cjkFont(QStringLiteral("宋体"), 9));
     return box;
 }
 
@@ -68,6 +67,7 @@ Frm::Frm(CutSession &session, ProcessStarter &processes, const AudioDecoderFacto
     , m_session(session)
     , m_processes(processes)
 {
+    setFont(windowFont());
     buildControls(decoders);
     connectControls();
     formLoad();
@@ -83,7 +83,7 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
 {
     setObjectName(QStringLiteral("Frm"));
     setWindowTitle(FrmText::title);
-    setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
+    setWindowIcon(programIcon());
     setFixedSize(481, 302);
     // The layout is fixed, so the window offers no maximise button.
     setAcceptDrops(true);

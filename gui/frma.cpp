@@ -2,10 +2,10 @@
 
 #include "gui/fonts.h"
 #include "gui/frmtexts.h"
+#include "gui/icons.h"
 #include "gui/styledbutton.h"
 #include "gui/twips.h"
 
-#include <QIcon>
 #include <QLabel>
 
 namespace {
@@ -26,7 +26,7 @@ FrmA::FrmA(QWidget *parent)
     setObjectName(QStringLiteral("FrmA"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(FrmText::title);
-    setWindowIcon(QIcon(QStringLiteral(":/mp3cutter.png")));
+    setWindowIcon(programIcon());
     setFixedSize(twips(0, 0, 4290, 2490).size());
 
     // Created in tab order.

@@ -1,6 +1,7 @@
 #include "gui/transportbar.h"
 
 #include "core/numbertext.h"
+#include "gui/icons.h"
 #include "gui/waveformview.h"
 
 #include <QDir>
@@ -116,12 +117,11 @@ private:
     std::function<void(int)> m_jumped;
 };
 
-QToolButton *transportButton(QWidget *parent, QStyle::StandardPixmap icon, const QString &name,
-                             const QString &tip)
+QToolButton *transportButton(QWidget *parent, TransportGlyph glyph, const QString &name, const QString &tip)
 {
     auto *button = new QToolButton(parent);
     button->setObjectName(name);
-    button->setIcon(parent->style()->standardIcon(icon));
+    button->setIcon(transportIcon(glyph));
     button->setIconSize({18, 18});
     button->setToolTip(tip);
     button->setAutoRaise(true);
@@ -165,9 +165,9 @@ TransportBar::TransportBar(QWidget *parent)
     m_seek->setPageStep(5000);
     m_seek->setRange(0, 0);
 
-    m_play = transportButton(this, QStyle::SP_MediaPlay, QStringLiteral("play"), tr("播放"));
-    m_pause = transportButton(this, QStyle::SP_MediaPause, QStringLiteral("pause"), tr("暂停"));
-    m_stop = transportButton(this, QStyle::SP_MediaStop, QStringLiteral("stop"), tr("停止"));
+    m_play = transportButton(this, TransportGlyph::Play, QStringLiteral("play"), tr("播放"));
+    m_pause = transportButton(this, TransportGlyph::Pause, QStringLiteral("pause"), tr("暂停"));
+    m_stop = transportButton(this, TransportGlyph::Stop, QStringLiteral("stop"), tr("停止"));
 
     m_time = new QLabel(this);
     m_time->setObjectName(QStringLiteral("time"));

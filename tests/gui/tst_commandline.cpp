@@ -7,6 +7,7 @@
 #include "engine/songmap.h"
 #include "harness.h"
 #include "piecereading.h"
+#include "platform/qtplayerengine.h"
 #include "sessionrig.h"
 #include "tonecheck.h"
 
@@ -367,7 +368,7 @@ private slots:
     void aSongGivenToTheWindowIsChosen()
     {
         const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
-        DesktopApp desktop({QStringLiteral("mp3cutter"), song});
+        DesktopApp desktop({QStringLiteral("mp3cutter"), song}, [](QObject *parent) { return new QtPlayerEngine(parent); });
         desktop.window().show();
         QTRY_COMPARE_WITH_TIMEOUT(desktop.session().state().step, 2, 10000);
         QCOMPARE(desktop.session().state().sourcePath, song);

@@ -1,4 +1,5 @@
 #include "fakeengine.h"
+#include "platform/lazyplayerengine.h"
 #include "platform/qtplayerengine.h"
 #include "watchdog.h"
 
@@ -131,6 +132,7 @@ private slots:
     void bothEnginesSignalAlike_data();
     void bothEnginesSignalAlike();
     void harmlessBeforeAnyMedia();
+    void theLazyEngineMakesItsEngineOnTheFirstFile();
     void playsInRealTimeAndReloadsTheSamePath();
     void pauseAndStopKeepTheMedia();
     void seeksStayWithinTheFile();
@@ -267,6 +269,17 @@ void TestPlayerEngine::bothEnginesSignalAlike()
     const Recorder realWords(m_engine);
     run(m_engine, nullptr, script);
     QCOMPARE(realWords.words(), expected);
+
+    // The engine the window uses, which makes its engine on the first file, passes on the same.
+    auto *made = new FakeEngine;
+    made->loadDelayMs = 30;
+    LazyPlayerEngine lazy([made](QObject *parent) {
+        made->setParent(parent);
+        return made;
+    });
+    const Recorder lazyWords(&lazy);
+    run(&lazy, made, script);
+    QCOMPARE(lazyWords.words(), expected);
 }
 
 void TestPlayerEngine::harmlessBeforeAnyMedia()
@@ -286,6 +299,28 @@ void TestPlayerEngine::harmlessBeforeAnyMedia()
     QVERIFY(!m_engine->position());
     // Qt Multimedia starts with the first file, not before.
     QVERIFY(!m_engine->findChild<QMediaPlayer *>());
+}
+
+void TestPlayerEngine::theLazyEngineMakesItsEngineOnTheFirstFile()
+{
+    int made = 0;
+    LazyPlayerEngine lazy([&made](QObject *) {
+        ++made;
+        return nullptr;
+    });
+    const Recorder words(&lazy);
+    lazy.play();
+    lazy.seek(3);
+    lazy.load(QString());
+    QCOMPARE(made, 0);
+    QCOMPARE(words.words(), QString());
+
+    // An engine that cannot be made fails each file, and is not tried again.
+    run(&lazy, nullptr, QStringLiteral("load:short-0.8s.mp3 wait:Failed play load: load:cbr-tones.mp3"));
+    QCOMPARE(made, 1);
+    QCOMPARE(words.words(), QStringLiteral("source short-0.8s.mp3, Loading, Failed, NoMedia, source , "
+                                           "source cbr-tones.mp3, Loading, Failed"));
+    QVERIFY(!lazy.duration() && !lazy.position());
 }
 
 void TestPlayerEngine::playsInRealTimeAndReloadsTheSamePath()

@@ -1,0 +1,7 @@
+#include "app/modules.h"
+#include "platform/qtplayerengine.h"
+
+extern "C" PlayerEngine *mp3cutterMakePlayer(QObject *parent)
+{
+    return new QtPlayerEngine(parent);
+}
