@@ -6,6 +6,7 @@
 #include "gui/frma.h"
 #include "gui/frmtexts.h"
 #include "gui/icons.h"
+#include "gui/panestyle.h"
 #include "gui/styledbutton.h"
 #include "gui/transportbar.h"
 #include "gui/twips.h"
@@ -90,8 +91,11 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
+    auto *paneStyle = new PaneStyle;
+    paneStyle->setParent(this);
     for (int i = 0; i < 3; ++i) {
         m_panes[i] = new QGroupBox(FrmText::pane[i], this);
+        m_panes[i]->setStyle(paneStyle);
         m_panes[i]->setObjectName(QStringLiteral("FM(%1)").arg(i));
         m_panes[i]->setGeometry(twips(0, 0, 7215, 3855));
         m_panes[i]->setVisible(i == 0);

@@ -77,12 +77,27 @@ private slots:
         }
     }
 
-    void songFontsFallBackToAnInstalledChineseFace()
+    void everyTextIsInOneInstalledChineseFace()
     {
         const QFont font = h->child<QPushButton>("cmdBrowseS")->font();
         QCOMPARE(font.pointSizeF(), 15.75);
-        const QFontInfo used(font);
-        QVERIFY2(QFontMetrics(font).inFont(QChar(0x9009)), qPrintable(used.family()));   // 选
+        const QString face = QFontInfo(font).family();
+        QVERIFY2(QFontMetrics(font).inFont(QChar(0x9009)), qPrintable(face));   // 选
+        // One face for all: each further one costs the window's first showing a font file.
+        for (const QWidget *w : h->frm->findChildren<QWidget *>())
+            QVERIFY2(QFontInfo(w->font()).family() == face, qPrintable(w->objectName() + u' ' + QFontInfo(w->font()).family()));
+    }
+
+    void styledButtonsShowTheirColours()
+    {
+        auto *browse = h->child<QPushButton>("cmdBrowseS");
+        const auto faceColour = [browse] {
+            const QImage face = browse->grab().toImage();
+            return face.pixel(8, face.height() / 2);
+        };
+        QCOMPARE(faceColour(), QColor(192, 255, 192).rgb());
+        browse->setDown(true);
+        QCOMPARE(faceColour(), QColor(192, 255, 192).darker(140).rgb());
     }
 
     void startUpRegistersBothLibrariesInOrder()
