@@ -42,7 +42,7 @@
 
 namespace {
 
-constexpr int launchRuns = 10;
+constexpr int launchRuns = 21;
 /// A launch whose window is not painted by then counts as failed rather than hanging the run.
 constexpr qint64 launchTimeoutMs = 30'000;
 constexpr int idleMs = 5'000;
@@ -321,21 +321,32 @@ int main(int argc, char **argv)
     const QStringList withText = bare + QStringList{QStringLiteral("--with-text")};
     const std::pair<QString, QStringList> launched[3] = {{program, {}}, {bareWindow, bare}, {bareWindow, withText}};
     std::vector<double> launches[3];
+    // Each ratio is the median of the rounds' own: the three launch one after the other in each
+    // round, so that the machine's load, which drifts, weighs on them alike.
+    std::vector<double> toBare;
+    std::vector<double> toLabel;
     // Round 0 is untimed too: the bare windows' first launches.
     for (int i = 0; i <= launchRuns; ++i) {
+        double round[3] = {};
         for (int k = 0; k < 3; ++k) {
             QSize shown;
             const auto ms = timeLaunch(watch, launched[k].first, launched[k].second, shown);
             if (!ms)
                 return 1;
-            if (i > 0)
-                launches[k].push_back(*ms);
+            round[k] = *ms;
         }
+        if (i == 0)
+            continue;
+        for (int k = 0; k < 3; ++k)
+            launches[k].push_back(round[k]);
+        toBare.push_back(round[0] / round[1]);
+        toLabel.push_back(round[0] / round[2]);
     }
     std::printf("Launch to painted window, median of %d, ms: program %.1f, bare window %.1f, bare window with a "
-                "Chinese label %.1f\nratio program / bare %.2f ×, program / bare with label %.2f ×\n\n",
-                launchRuns, median(launches[0]), median(launches[1]), median(launches[2]),
-                median(launches[0]) / median(launches[1]), median(launches[0]) / median(launches[2]));
+                "Chinese label %.1f\nratio program / bare %.2f ×, program / bare with label %.2f × (medians of the "
+                "rounds' ratios)\n\n",
+                launchRuns, median(launches[0]), median(launches[1]), median(launches[2]), median(toBare),
+                median(toLabel));
 
     if (argc > 1 && qstrcmp(argv[1], "--launches") == 0)
         return 0;
