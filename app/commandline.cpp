@@ -5,6 +5,7 @@
 #include "engine/gain.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
+#include "engine/songtags.h"
 #include "engine/timetext.h"
 
 #include <cerrno>
@@ -15,7 +16,6 @@
 #include <initializer_list>
 #include <string_view>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,20 +134,14 @@ int refuseMarks(MarkProblem problem, const SongMap &song, const std::filesystem:
 }
 
 /// The tag a piece \a lengthMs long of \a song carries; empty for a song with nothing a tag
-/// reader could find, which spares loading TagLib. Empty too where the tags' module is missing.
+/// reader could find, which spares loading TagLib. None where the tags' module is missing.
 std::optional<std::vector<std::uint8_t>> pieceTag(const SongMap &map, const std::filesystem::path &song, std::int64_t lengthMs)
 {
     if (map.untagged)
         return std::vector<std::uint8_t>();
-    void *module = loadModule(MP3CUTTER_TAGS_MODULE);
-    const auto render = module ? reinterpret_cast<PieceTag>(::dlsym(module, MP3CUTTER_TAGS_ENTRY)) : nullptr;
-    if (!render)
+    if (!tagsModuleLoads())
         return std::nullopt;
-    std::size_t size = 0;
-    unsigned char *bytes = render(song.c_str(), lengthMs, &size);
-    std::vector<std::uint8_t> tag(bytes, bytes + size);
-    std::free(bytes);
-    return tag;
+    return SongTags::read(song).renderForPiece(lengthMs);
 }
 
 /// Runs \a file to its end. On a terminal a line on standard error shows how far it has come,

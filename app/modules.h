@@ -35,13 +35,23 @@ extern "C" __attribute__((visibility("default"))) int mp3cutterRunWindow(int arg
 using MakePlayer = PlayerEngine *(*)(QObject *parent);
 extern "C" __attribute__((visibility("default"))) PlayerEngine *mp3cutterMakePlayer(QObject *parent);
 
-/// The tags' module and its entry point.
+/// The tags' module and its entry points: SongTags::read and SongTags::renderForPiece, with the
+/// tag as bytes. What they return is allocated with malloc, for the caller to free; null with a
+/// size of 0 for no tag. The module keeps its own symbols to itself, so that its SongTags is
+/// TagLib's and not the one that calls into it.
 #define MP3CUTTER_TAGS_MODULE "libmp3cutter-tags.so"
-#define MP3CUTTER_TAGS_ENTRY "mp3cutterPieceTag"
+#define MP3CUTTER_TAGS_READ "mp3cutterReadTags"
+#define MP3CUTTER_TAGS_RENDER "mp3cutterRenderTags"
 
-/// The tag a piece \a lengthMs long carries, made from the tags of the song at \a song (SongTags):
-/// allocated with malloc, for the caller to free, and \a size bytes long; null with a size of 0
-/// for a song without tags.
-using PieceTag = unsigned char *(*)(const char *song, long long lengthMs, std::size_t *size);
-extern "C" __attribute__((visibility("default"))) unsigned char *mp3cutterPieceTag(const char *song, long long lengthMs,
-                                                                                  std::size_t *size);
+/// The tag of the song at \a song (SongTags::bytes()).
+using ReadTags = unsigned char *(*)(const char *song, std::size_t *size);
+/// The tag a piece \a lengthMs long carries, from a song's \a tag of \a size bytes.
+using RenderTags = unsigned char *(*)(const unsigned char *tag, std::size_t size, long long lengthMs,
+                                      std::size_t *renderedSize);
+extern "C" __attribute__((visibility("default"))) unsigned char *mp3cutterReadTags(const char *song, std::size_t *size);
+extern "C" __attribute__((visibility("default"))) unsigned char *
+mp3cutterRenderTags(const unsigned char *tag, std::size_t size, long long lengthMs, std::size_t *renderedSize);
+
+/// Whether the tags module is there to read and render tags: without it, songs read as untagged.
+/// It is loaded by the first call.
+bool tagsModuleLoads();

@@ -4,12 +4,27 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" unsigned char *mp3cutterPieceTag(const char *song, long long lengthMs, std::size_t *size)
+namespace {
+
+unsigned char *handedOver(const std::vector<std::uint8_t> &tag, std::size_t *size)
 {
-    const std::vector<std::uint8_t> tag = SongTags::read(song).renderForPiece(lengthMs);
     auto *bytes = tag.empty() ? nullptr : static_cast<unsigned char *>(std::malloc(tag.size()));
     *size = bytes ? tag.size() : 0;
     if (bytes)
         std::memcpy(bytes, tag.data(), tag.size());
     return bytes;
+}
+
+} // namespace
+
+extern "C" unsigned char *mp3cutterReadTags(const char *song, std::size_t *size)
+{
+    return handedOver(SongTags::read(song).bytes(), size);
+}
+
+extern "C" unsigned char *mp3cutterRenderTags(const unsigned char *tag, std::size_t size, long long lengthMs,
+                                               std::size_t *renderedSize)
+{
+    const SongTags tags = SongTags::fromBytes(std::vector<std::uint8_t>(tag, tag + size));
+    return handedOver(tags.renderForPiece(lengthMs), renderedSize);
 }

@@ -2,15 +2,28 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
-/// The tags of a song, read once, that every piece cut from it carries.
+/// The tags of a song, read once, that every piece cut from it carries. Reading and rendering
+/// take TagLib; the program's front ends take them from the tags module (app/songtagsmodule.cpp
+/// stands in for engine/songtags.cpp there), so that TagLib loads only when a song is read.
 class SongTags
 {
 public:
     /// Reads the tags of the song at \a song: its ID3v2 tag; a song without one gives its APEv2
     /// tag's fields, else its ID3v1 tag's. Empty when the song has no tags or cannot be read.
     static SongTags read(const std::filesystem::path &song);
+
+    /// Tags read before, as bytes() gave them.
+    static SongTags fromBytes(std::vector<std::uint8_t> tag)
+    {
+        SongTags tags;
+        tags.m_tag = std::move(tag);
+        return tags;
+    }
+    /// What a piece carries, as an ID3v2.4 tag; empty when the song had nothing.
+    const std::vector<std::uint8_t> &bytes() const { return m_tag; }
 
     /// Whether the song had nothing that a piece would carry.
     bool empty() const { return m_tag.empty(); }
