@@ -18,15 +18,14 @@
 namespace {
 
 /// A player from the player's module, loaded with the first one: Qt Multimedia and the sound
-/// libraries under it cost the window's first showing nothing. Null when the module is missing.
+/// libraries under it cost the window's first showing nothing. Null when the module is missing,
+/// which the window then says.
 PlayerEngine *makePlayer(QObject *parent)
 {
     static const MakePlayer make = [] {
         void *module = loadModule(MP3CUTTER_PLAYER_MODULE);
         return module ? reinterpret_cast<MakePlayer>(::dlsym(module, MP3CUTTER_PLAYER_ENTRY)) : nullptr;
     }();
-    if (!make)
-        qWarning("the player module " MP3CUTTER_PLAYER_MODULE " is missing; reinstall the program");
     return make ? make(parent) : nullptr;
 }
 
@@ -85,7 +84,7 @@ extern "C" int mp3cutterRunWindow(int argc, char *argv[])
     if (qtTexts.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
 
-    DesktopApp desktop(QApplication::arguments(), &makePlayer);
+    DesktopApp desktop(QApplication::arguments(), &makePlayer, QStringLiteral(MP3CUTTER_PLAYER_MODULE));
     desktop.window().show();
     return app.exec();
 }

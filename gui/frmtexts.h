@@ -28,6 +28,9 @@ inline const QString fadeIn = QStringLiteral("淡入");
 inline const QString fadeOut = QStringLiteral("淡出");
 inline const QString maxVolume = QStringLiteral("音量最大化");
 
+/// The player's module could not be loaded: the songs cannot be heard, so no marks can be set.
+inline const QString playerMissing = QStringLiteral("找不到播放组件（%1），无法播放歌曲，也就无法标记起点和终点。请重新安装本程序。");
+
 inline const QString aboutDescription = QStringLiteral("从MP3中剪出一段做铃声，不解码，不重新编码");
 inline const QString aboutVersion = QStringLiteral("版本：%1");
 inline const QString aboutLicence = QStringLiteral("许可：免费使用的专有软件");

@@ -11,11 +11,14 @@
 #include "sessionrig.h"
 #include "tonecheck.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -368,13 +371,34 @@ private slots:
     void aSongGivenToTheWindowIsChosen()
     {
         const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
-        DesktopApp desktop({QStringLiteral("mp3cutter"), song}, [](QObject *parent) { return new QtPlayerEngine(parent); });
+        DesktopApp desktop({QStringLiteral("mp3cutter"), song}, [](QObject *parent) { return new QtPlayerEngine(parent); },
+                           QString());
         desktop.window().show();
         QTRY_COMPARE_WITH_TIMEOUT(desktop.session().state().step, 2, 10000);
         QCOMPARE(desktop.session().state().sourcePath, song);
         QCOMPARE(desktop.session().state().outputFolder, dir->path() + QDir::separator());
         QCOMPARE(desktop.session().songPlayer()->source(), song);
         QTRY_VERIFY_WITH_TIMEOUT(desktop.session().songPlayer()->state() == PlayerEngine::State::Playing, 10000);
+    }
+
+    void aWindowWithoutItsPlayerSaysSo()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        DesktopApp desktop({QStringLiteral("mp3cutter"), song}, [](QObject *) { return nullptr; },
+                           QStringLiteral("libplayer.so"));
+        desktop.window().show();
+        QStringList said;
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, [&said] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                said << box->text();
+                box->accept();
+            }
+        });
+        reader.start(20);
+        QTRY_COMPARE_WITH_TIMEOUT(said.size(), 1, 10000);
+        QVERIFY2(said.first().contains(QStringLiteral("libplayer.so")), qPrintable(said.first()));
+        QCOMPARE(desktop.session().songPlayer()->state(), PlayerEngine::State::Failed);
     }
 
     void aSongDroppedOnTheWindowIsChosen()
