@@ -39,6 +39,7 @@ private slots:
     void newFileStartsTheTimeAtZero();
     void noSeekWithoutALength();
     void worksWithoutAndWithAnotherEngine();
+    void eachButtonShowsItsOwnIcon();
 
 private:
     QSlider *seek() const { return m_bar->findChild<QSlider *>(QStringLiteral("seek")); }
@@ -249,3 +250,18 @@ void TestTransportBar::worksWithoutAndWithAnotherEngine()
 
 QTEST_MAIN(TestTransportBar)
 #include "tst_transportbar.moc"
+
+void TestTransportBar::eachButtonShowsItsOwnIcon()
+{
+    QList<QImage> drawn;
+    for (const char *name : {"play", "pause", "stop"}) {
+        const QImage image = m_bar->findChild<QToolButton *>(QLatin1String(name))->icon().pixmap(18).toImage();
+        int inked = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                inked += qAlpha(image.pixel(x, y)) > 128;
+        QVERIFY2(inked > 20, name);
+        QVERIFY2(!drawn.contains(image), name);
+        drawn << image;
+    }
+}

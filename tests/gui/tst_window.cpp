@@ -88,6 +88,22 @@ private slots:
             QVERIFY2(QFontInfo(w->font()).family() == face, qPrintable(w->objectName() + u' ' + QFontInfo(w->font()).family()));
     }
 
+    void aPaneShowsItsTitleAboveItsFrame()
+    {
+        auto *pane = h->child<QGroupBox>("FM(0)");
+        const QImage image = pane->grab().toImage();
+        const QColor window = pane->palette().window().color();
+        const int titleRows = pane->fontMetrics().height();
+        int inked = 0;
+        for (int y = 0; y < titleRows; ++y)
+            for (int x = 0; x < pane->fontMetrics().horizontalAdvance(pane->title()); ++x)
+                inked += qGray(image.pixel(x, y)) < 128;
+        QVERIFY(inked > 20);
+        // The frame's left edge, halfway down, is darker than the window; inside it is not.
+        QVERIFY(qGray(image.pixel(1, pane->height() / 2)) < qGray(window.rgb()) - 10);
+        QVERIFY(qGray(image.pixel(10, pane->height() / 2)) >= qGray(window.rgb()) - 10);
+    }
+
     void styledButtonsShowTheirColours()
     {
         auto *browse = h->child<QPushButton>("cmdBrowseS");
