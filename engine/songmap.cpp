@@ -73,8 +73,11 @@ public:
     std::int64_t size() const { return m_size; }
     std::int64_t largestRead() const { return m_largestRead; }
 
+    /// Whether a read gave less than the file's size promised.
+    bool failed() const { return m_failed; }
+
     /// The bytes [at, at + n) of the file, valid until the next call; null when they are not all
-    /// in the file.
+    /// in the file. Bytes a read did not give are zeros, and failed() tells so.
     const std::uint8_t *bytes(std::int64_t at, std::int64_t n)
     {
         if (at < 0 || n < 0 || n > m_largestRead || at + n > m_size)
@@ -89,9 +92,14 @@ public:
             // Allocated once and never cleared: the reads fill it.
             if (!m_buffer)
                 m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(m_largestRead + backStep));
-            m_length = 0;
-            if (!readAt(m_fd, m_buffer.get(), std::size_t(length), start))
-                return nullptr;
+            if (!readAt(m_fd, m_buffer.get(), std::size_t(length), start)) {
+                // The file holds fewer bytes than it said (it shrank, or is a kernel file that
+                // says a page whatever it holds), or cannot be read: what it did not give reads
+                // as zeros, which make no frame and no tag, so that every walk ends there; the
+                // song is then refused.
+                std::memset(m_buffer.get(), 0, std::size_t(length));
+                m_failed = true;
+            }
             m_start = start;
             m_length = length;
         }
@@ -108,6 +116,7 @@ private:
     std::int64_t m_start = 0;
     std::int64_t m_length = 0;
     std::int64_t m_readSize = smallestRead;
+    bool m_failed = false;
 };
 
 /// The bytes [begin, end) of the file that may hold audio frames.
@@ -549,7 +558,7 @@ std::optional<SongMap> readMap(const std::filesystem::path &path, std::int64_t l
         return std::nullopt;
     SongMap map = head->emptyMap();
     fill(*head, map);
-    if (map.frameCount() == 0)
+    if (map.frameCount() == 0 || file.failed())
         return std::nullopt;
     return map;
 }
