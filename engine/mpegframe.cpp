@@ -22,19 +22,6 @@ int FrameHeader::samplesPerFrame() const
     return layer == 3 && version != 10 ? 576 : 1152;
 }
 
-int FrameHeader::sideInfoSize() const
-{
-    const bool mono = channelMode == 3;
-    if (version == 10)
-        return mono ? 17 : 32;
-    return mono ? 9 : 17;
-}
-
-bool FrameHeader::sameStream(const FrameHeader &other) const
-{
-    return version == other.version && layer == other.layer && sampleRate == other.sampleRate;
-}
-
 std::optional<FrameHeader> frameHeaderFrom(std::uint32_t word)
 {
     if ((word & 0xFFE00000u) != 0xFFE00000u)
@@ -66,17 +53,6 @@ std::optional<FrameHeader> frameHeaderFrom(std::uint32_t word)
     else
         header.length = 144 * header.bitRate / header.sampleRate + padding;
     return header;
-}
-
-int mainDataBegin(const std::uint8_t *frame, const FrameHeader &header)
-{
-    if (header.layer != 3)
-        return 0;
-    const std::uint8_t *side = frame + 4 + (header.hasCrc ? 2 : 0);
-    // Nine bits in MPEG-1, eight in MPEG-2 and 2.5, at the very start of the side information.
-    if (header.version == 10)
-        return side[0] << 1 | side[1] >> 7;
-    return side[0];
 }
 
 std::optional<FrameHeader> frameHolding(const FrameHeader &stream, int bytes, bool ownRate)

@@ -19,11 +19,20 @@ struct FrameHeader
     /// Samples of sound per channel in the frame.
     int samplesPerFrame() const;
     /// Bytes of layer 3 side information behind the header (and its CRC).
-    int sideInfoSize() const;
+    int sideInfoSize() const
+    {
+        const bool mono = channelMode == 3;
+        if (version == 10)
+            return mono ? 17 : 32;
+        return mono ? 9 : 17;
+    }
     /// Bytes in front of a layer 3 frame's audio data: header, CRC and side information.
     int sideInfoEnd() const { return 4 + (hasCrc ? 2 : 0) + sideInfoSize(); }
     /// Whether \a other may be a frame of the same stream: the same version, layer and sample rate.
-    bool sameStream(const FrameHeader &other) const;
+    bool sameStream(const FrameHeader &other) const
+    {
+        return version == other.version && layer == other.layer && sampleRate == other.sampleRate;
+    }
 };
 
 /// The frame header whose four bytes are \a word, the first one highest; empty when those bytes
@@ -48,7 +57,16 @@ inline void putBigEndian32(std::uint8_t *to, std::uint32_t value)
 /// How many bytes of a layer 3 frame's audio data lie in the frames before it (the bit
 /// reservoir): the side information's main_data_begin. \a frame holds at least sideInfoEnd()
 /// bytes of the frame \a header describes; 0 for layers 1 and 2.
-int mainDataBegin(const std::uint8_t *frame, const FrameHeader &header);
+inline int mainDataBegin(const std::uint8_t *frame, const FrameHeader &header)
+{
+    if (header.layer != 3)
+        return 0;
+    const std::uint8_t *side = frame + 4 + (header.hasCrc ? 2 : 0);
+    // Nine bits in MPEG-1, eight in MPEG-2 and 2.5, at the very start of the side information.
+    if (header.version == 10)
+        return side[0] << 1 | side[1] >> 7;
+    return side[0];
+}
 
 /// A frame header of \a stream's stream (version, layer, sample rate, channel mode), with no CRC
 /// and no padding, whose frame holds at least \a bytes: \a stream's own bit rate when

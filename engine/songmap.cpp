@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -125,12 +126,25 @@ struct Span
     FileWindow &file;
     std::int64_t begin = 0;
     std::int64_t end = 0;
+    /// Headers decoded last; a word of 0 is no header's.
+    mutable std::array<FrameHeader, 4> recent{};
+    mutable std::size_t nextRecent = 0;
 
     std::optional<FrameHeader> headerAt(std::int64_t at) const
     {
         if (at < begin || at + 4 > end)
             return std::nullopt;
-        return frameHeaderFrom(bigEndian32(file.bytes(at, 4)));
+        const std::uint32_t word = bigEndian32(file.bytes(at, 4));
+        // A song's frames come in a few kinds at the most (padded or not, at one bit rate or
+        // another): the kinds met last are kept decoded, which spares the walk its divisions.
+        for (const FrameHeader &known : recent) {
+            if (known.word == word)
+                return known;
+        }
+        const auto header = frameHeaderFrom(word);
+        if (header)
+            recent[nextRecent++ % recent.size()] = *header;
+        return header;
     }
 
     bool startsWith(std::int64_t at, const char *text) const
@@ -325,41 +339,44 @@ public:
     {
     }
 
-    /// The next frame taken; empty at the end of the audio.
-    std::optional<WalkedFrame> next()
+    /// Takes the next frame into \a frame; false at the end of the audio. (Filled in place: a
+    /// frame handed back by value cost the walk of a whole song a tenth of its time.)
+    bool next(WalkedFrame &frame)
     {
         while (!m_done) {
             // The header that confirms a frame is the next frame's own: each is read once.
-            const auto frame = m_confirmed ? m_confirmed : m_span.headerAt(m_at);
+            const auto header = m_confirmed ? m_confirmed : m_span.headerAt(m_at);
             m_confirmed.reset();
             ++m_headersRead;
             const std::int64_t at = m_at;
-            const std::int64_t next = frame ? at + frame->length : 0;
-            if (!frame || next > m_span.end)
+            const std::int64_t next = header ? at + header->length : 0;
+            if (!header || next > m_span.end)
                 break;
+            frame.offset = at;
+            frame.header = *header;
             if (const auto following = m_span.headerAt(next); following && following->sameStream(m_stream)) {
                 m_at = next;
                 m_confirmed = following;
-                return WalkedFrame{at, *frame};
+                return true;
             }
             // An APE tag's header says every byte from there on is the tag's.
             if (next == m_span.end || m_span.startsWith(next, "APETAGEX")) {
                 m_done = true;
-                return WalkedFrame{at, *frame};
+                return true;
             }
             // Junk behind this frame, or this frame cut short by junk or by the next frame: the
             // frame counts only when the next confirmed one begins behind its end.
             const auto resumed = m_span.resync(at + 1, m_stream);
             if (!resumed) {
                 m_done = true;
-                return WalkedFrame{at, *frame};
+                return true;
             }
             m_at = *resumed;
             if (*resumed >= next)
-                return WalkedFrame{at, *frame};
+                return true;
         }
         m_done = true;
-        return std::nullopt;
+        return false;
     }
 
     std::int64_t headersRead() const { return m_headersRead; }
@@ -454,10 +471,10 @@ void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::
     map.constantBitRate = true;
     FrameWalk walk(head.span, head.reference, head.audioStart);
     std::int64_t index = 0;
-    for (auto frame = walk.next(); frame; frame = walk.next()) {
+    for (WalkedFrame frame; walk.next(frame);) {
         if (index >= keepFrom && index < needed)
-            map.frames.push_back(head.songFrame(*frame));
-        map.constantBitRate = map.constantBitRate && frame->header.bitRate == map.reference.bitRate;
+            map.frames.push_back(head.songFrame(frame));
+        map.constantBitRate = map.constantBitRate && frame.header.bitRate == map.reference.bitRate;
         if (++index >= needed && !map.constantBitRate)
             break;
     }
@@ -503,13 +520,10 @@ bool mapByLength(const SongHead &head, SongMap &map, std::int64_t keepFrom, std:
         if (!at)
             return false;
         FrameWalk walk(head.span, stream, *at);
-        for (; index < until; ++index) {
-            const auto frame = walk.next();
-            if (!frame)
-                break;
-            if (frame->header.bitRate != stream.bitRate)
+        for (WalkedFrame frame; index < until && walk.next(frame); ++index) {
+            if (frame.header.bitRate != stream.bitRate)
                 return false;
-            take(index, *frame);
+            take(index, frame);
         }
         headersRead += walk.headersRead() + 2;
         return true;
