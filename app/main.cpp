@@ -6,14 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include <dlfcn.h>
 
 namespace {
 
 int openWindow(char *program, const Arguments &arguments)
 {
-    void *module = loadModule(MP3CUTTER_WINDOW_MODULE, ModuleSymbols::Shared);
-    const auto runWindow = module ? reinterpret_cast<RunWindow>(::dlsym(module, MP3CUTTER_WINDOW_ENTRY)) : nullptr;
+    const auto runWindow = reinterpret_cast<RunWindow>(
+        moduleEntry(MP3CUTTER_WINDOW_MODULE, MP3CUTTER_WINDOW_ENTRY, ModuleSymbols::Shared));
     if (!runWindow) {
         std::fputs("mp3cutter: the window module " MP3CUTTER_WINDOW_MODULE " is missing; reinstall the program\n", stderr);
         return CommandLineFailed;

@@ -20,3 +20,9 @@ void *loadModule(const char *fileName, ModuleSymbols symbols)
     }
     return nullptr;
 }
+
+void *moduleEntry(const char *fileName, const char *entry, ModuleSymbols symbols)
+{
+    void *module = loadModule(fileName, symbols);
+    return module ? ::dlsym(module, entry) : nullptr;
+}

@@ -16,6 +16,9 @@ enum class ModuleSymbols { Private, Shared };
 /// the current folder or argv[0]: installed, in the program's library folder; in a build tree,
 /// beside the program. Null when it is in neither.
 void *loadModule(const char *fileName, ModuleSymbols symbols = ModuleSymbols::Private);
+/// The entry point \a entry of the module \a fileName, loaded as loadModule() does; null when
+/// either is missing.
+void *moduleEntry(const char *fileName, const char *entry, ModuleSymbols symbols = ModuleSymbols::Private);
 
 /// The window's module and its entry point, found by name, never by linking.
 #define MP3CUTTER_WINDOW_MODULE "libmp3cutter-window.so"

@@ -6,8 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-
-#include <dlfcn.h>
+#include <mutex>
 
 namespace {
 
@@ -19,14 +18,8 @@ struct TagsModule
 
 const TagsModule &tagsModule()
 {
-    static const TagsModule module = [] {
-        TagsModule found;
-        if (void *library = loadModule(MP3CUTTER_TAGS_MODULE)) {
-            found.read = reinterpret_cast<ReadTags>(::dlsym(library, MP3CUTTER_TAGS_READ));
-            found.render = reinterpret_cast<RenderTags>(::dlsym(library, MP3CUTTER_TAGS_RENDER));
-        }
-        return found;
-    }();
+    static const TagsModule module{reinterpret_cast<ReadTags>(moduleEntry(MP3CUTTER_TAGS_MODULE, MP3CUTTER_TAGS_READ)),
+                                   reinterpret_cast<RenderTags>(moduleEntry(MP3CUTTER_TAGS_MODULE, MP3CUTTER_TAGS_RENDER))};
     return module;
 }
 
@@ -47,10 +40,13 @@ bool tagsModuleLoads()
 SongTags SongTags::read(const std::filesystem::path &song)
 {
     if (!tagsModuleLoads()) {
-        static const bool said = std::fputs("mp3cutter: the tags module " MP3CUTTER_TAGS_MODULE
-                                            " is missing, so pieces carry no tags; reinstall the program\n",
-                                            stderr) >= 0;
-        static_cast<void>(said);
+        // Once, as the window reads the tags of every song chosen.
+        static std::once_flag said;
+        std::call_once(said, [] {
+            std::fputs("mp3cutter: the tags module " MP3CUTTER_TAGS_MODULE
+                       " is missing, so pieces carry no tags; reinstall the program\n",
+                       stderr);
+        });
         return {};
     }
     std::size_t size = 0;

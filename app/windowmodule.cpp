@@ -13,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <dlfcn.h>
-
 namespace {
 
 /// A player from the player's module, loaded with the first one: Qt Multimedia and the sound
@@ -22,10 +20,7 @@ namespace {
 /// which the window then says.
 PlayerEngine *makePlayer(QObject *parent)
 {
-    static const MakePlayer make = [] {
-        void *module = loadModule(MP3CUTTER_PLAYER_MODULE);
-        return module ? reinterpret_cast<MakePlayer>(::dlsym(module, MP3CUTTER_PLAYER_ENTRY)) : nullptr;
-    }();
+    static const auto make = reinterpret_cast<MakePlayer>(moduleEntry(MP3CUTTER_PLAYER_MODULE, MP3CUTTER_PLAYER_ENTRY));
     return make ? make(parent) : nullptr;
 }
 
