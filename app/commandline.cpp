@@ -199,9 +199,10 @@ int runCut(const Arguments &arguments)
     struct stat existing = {};
     if (!toStream && !arguments.overwrite && ::lstat(target.c_str(), &existing) == 0)
         return refuse(oneLine(CutWords::replaceTarget, {target.c_str()}) + addOverwrite);
+    errno = 0;
     auto lead = leadFrames(*map, piece, song);
     if (!lead)
-        return refuse(oneLine(CutWords::sourceReadFailed, {songChanged, song.c_str()}));
+        return refuse(oneLine(CutWords::sourceReadFailed, {errno ? std::strerror(errno) : songChanged, song.c_str()}));
 
     const std::int64_t lengthMs = std::llround(double(piece.endSample - piece.startSample) * 1000.0 / map->sampleRate());
     auto tag = pieceTag(*map, song, lengthMs);

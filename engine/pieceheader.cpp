@@ -65,12 +65,15 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
 {
     if (song.reference.layer != 3 || piece.frameCount() <= 0)
         return {};
-    const int xingAt = 4 + song.reference.sideInfoSize();
+    // The header frame is of the kind of the piece's first frame: a song may change its channel
+    // mode, and decoders take the frame in front for one of the stream only where it matches.
+    const auto lead = piece.leadWord ? frameHeaderFrom(piece.leadWord) : std::nullopt;
+    const FrameHeader first = lead ? *lead : song.frame(piece.firstFrame).header();
+    const int xingAt = 4 + first.sideInfoSize();
     const int lameAt = xingAt + xingFieldsSize;
     // A constant bit rate's piece keeps it in every frame, where the frames can hold what they must.
-    const auto lead = piece.leadWord ? frameHeaderFrom(piece.leadWord) : std::nullopt;
-    const bool constant = song.constantBitRate && (!lead || lead->bitRate == song.reference.bitRate);
-    const auto header = frameHolding(song.reference, lameAt + lameTagSize, constant);
+    const bool constant = song.constantBitRate && first.bitRate == song.reference.bitRate;
+    const auto header = frameHolding(first, lameAt + lameTagSize, constant);
     if (!header)
         return {};
 

@@ -42,9 +42,6 @@ class FileWindow
 public:
     /// A walk through the whole song is fastest with reads of a megabyte.
     static constexpr std::int64_t wholeSong = 1 << 20;
-    /// A new process pays for each page of its buffer it touches: what a piece needs is read in
-    /// steps of a few pages.
-    static constexpr std::int64_t aroundAPiece = 1 << 16;
 
     /// A window whose reads take up to \a largestRead bytes, the most one call may ask for.
     explicit FileWindow(std::int64_t largestRead)
@@ -72,10 +69,16 @@ public:
     }
 
     std::int64_t size() const { return m_size; }
-    std::int64_t largestRead() const { return m_largestRead; }
 
     /// Whether a read gave less than the file's size promised.
     bool failed() const { return m_failed; }
+
+    /// How many bytes from \a at on to ask for so that bytes() reads no more than it must: those
+    /// the buffer holds already, or a whole read.
+    std::int64_t heldFrom(std::int64_t at) const
+    {
+        return at >= m_start && at < m_start + m_length ? m_start + m_length - at : m_largestRead;
+    }
 
     /// The bytes [at, at + n) of the file, valid until the next call; null when they are not all
     /// in the file. Bytes a read did not give are zeros, and failed() tells so.
@@ -87,33 +90,39 @@ public:
             const bool onward = at >= m_start && at < m_start + m_length + m_largestRead;
             m_readSize = onward ? std::min(2 * m_readSize, m_largestRead) : smallestRead;
             // A little of what lies before stays in: the walk steps back to the frame it just
-            // confirmed.
-            const std::int64_t start = std::max<std::int64_t>(0, at - backStep);
+            // confirmed. Reads start on a page, into a buffer that starts on one: the kernel
+            // copies whole pages from its cache at twice the speed of pages split in two.
+            const std::int64_t start = std::max<std::int64_t>(0, at - backStep) / page * page;
             const std::int64_t length = std::min(std::max(at + n - start, m_readSize), m_size - start);
             // Allocated once and never cleared: the reads fill it.
-            if (!m_buffer)
-                m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(m_largestRead + backStep));
-            if (!readAt(m_fd, m_buffer.get(), std::size_t(length), start)) {
+            if (!m_buffer) {
+                m_storage = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(m_largestRead + backStep + 2 * page));
+                const auto address = reinterpret_cast<std::uintptr_t>(m_storage.get());
+                m_buffer = m_storage.get() + (page - address % page) % page;
+            }
+            if (!readAt(m_fd, m_buffer, std::size_t(length), start)) {
                 // The file holds fewer bytes than it said (it shrank, or is a kernel file that
                 // says a page whatever it holds), or cannot be read: what it did not give reads
                 // as zeros, which make no frame and no tag, so that every walk ends there; the
                 // song is then refused.
-                std::memset(m_buffer.get(), 0, std::size_t(length));
+                std::memset(m_buffer, 0, std::size_t(length));
                 m_failed = true;
             }
             m_start = start;
             m_length = length;
         }
-        return m_buffer.get() + (at - m_start);
+        return m_buffer + (at - m_start);
     }
 
 private:
     static constexpr std::int64_t smallestRead = 1 << 14;
     static constexpr std::int64_t backStep = 1 << 12;
+    static constexpr std::int64_t page = 1 << 12;
     std::int64_t m_largestRead = 0;
     int m_fd = -1;
     std::int64_t m_size = 0;
-    std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::unique_ptr<std::uint8_t[]> m_storage;
+    std::uint8_t *m_buffer = nullptr;
     std::int64_t m_start = 0;
     std::int64_t m_length = 0;
     std::int64_t m_readSize = smallestRead;
@@ -157,7 +166,9 @@ struct Span
     std::optional<std::int64_t> nextSync(std::int64_t from) const
     {
         for (std::int64_t at = from; at + 4 <= end;) {
-            const std::int64_t n = std::min<std::int64_t>(end - 3 - at, file.largestRead());
+            // Each call looks from where the last 0xFF was: asking for a whole read each time
+            // would read the file again for every one, which junk holds every 256 bytes.
+            const std::int64_t n = std::min<std::int64_t>(end - 3 - at, file.heldFrom(at));
             const std::uint8_t *bytes = file.bytes(at, n);
             if (const auto *hit = static_cast<const std::uint8_t *>(std::memchr(bytes, 0xFF, std::size_t(n))))
                 return at + (hit - bytes);
@@ -380,6 +391,10 @@ public:
     }
 
     std::int64_t headersRead() const { return m_headersRead; }
+    /// Whether the audio has ended.
+    bool done() const { return m_done; }
+    /// Where the next frame begins, while the audio has not ended.
+    std::int64_t position() const { return m_at; }
 
 private:
     const Span &m_span;
@@ -419,7 +434,7 @@ struct SongHead
         const FrameHeader &frame = walked.header;
         const std::uint8_t *bytes = file.bytes(walked.offset, frame.sideInfoEnd());
         const int reservoir = bytes && frame.sideInfoEnd() <= frame.length ? mainDataBegin(bytes, frame) : 0;
-        return {walked.offset, std::uint16_t(frame.length), std::uint16_t(reservoir)};
+        return {walked.offset, std::uint16_t(frame.length), std::uint16_t(reservoir), frame.word};
     }
 };
 
@@ -440,7 +455,8 @@ std::optional<SongHead> readHead(FileWindow &file)
     head.untagged = *start == 0 && head.span.end == file.size();
     const FrameHeader first = *head.span.headerAt(*start);
     head.encoderFrame = encoderFrameIn(head.span, *start, first);
-    head.audioStart = *start + (head.encoderFrame ? first.length : 0);
+    // Players drop a Xing or Info frame, but play a VBRI frame as the silent frame it also is.
+    head.audioStart = *start + (head.encoderFrame && head.encoderFrame->tag != "VBRI" ? first.length : 0);
     const auto reference = head.span.headerAt(head.audioStart);
     if (!reference || !reference->sameStream(first))
         return std::nullopt;
@@ -449,21 +465,71 @@ std::optional<SongHead> readHead(FileWindow &file)
 }
 
 /// Frames a piece's lead frames may take the reservoir's bytes from, at the most: as many of the
-/// stream's smallest frames as hold the largest reservoir.
+/// stream's smallest frames as hold the largest reservoir, each with a CRC and the side
+/// information of two channels, whatever the first frame has.
 std::int64_t reservoirFrames(const FrameHeader &stream)
 {
     constexpr int largestReservoir = 511;
+    constexpr int crcBytes = 2;
     if (stream.layer != 3)
         return 0;
     const auto smallest = frameHolding(stream, 0, false);
-    const int room = smallest->length - smallest->sideInfoEnd();
+    FrameHeader stereo = *smallest;
+    stereo.channelMode = 0;
+    const int room = smallest->length - stereo.sideInfoEnd() - crcBytes;
     return room > 0 ? (largestReservoir + room - 1) / room : largestReservoir;
 }
 
-/// Fills \a map by walking the song from its first audio frame: the frames [keepFrom, needed)
-/// go into it, and the walk stops past \a needed once the bit rate has varied (nothing behind
-/// can make the song constant again); else it walks to the song's end.
-void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::int64_t needed)
+/// How many frames a song that has kept one bit rate up to its frame \a index, which begins at
+/// \a at, has in all, counted by their length: frame index + j begins where j whole frames
+/// end, or a byte behind (the padding byte comes now and then). Read from the song's last few
+/// frames, and borne out by its Info frame where it has one; empty where the song does not bear
+/// the count out (no frame where one should begin, another bit rate, an Info frame that counts
+/// other frames or bytes) or may vary (a Xing or VBRI frame). What lies between \a at and those
+/// last frames is not seen: damage there would make the count too high, which only tells how
+/// long the song runs on behind the frames read.
+std::optional<std::int64_t> countByLength(const SongHead &head, std::int64_t index, std::int64_t at, std::int64_t &headersRead)
+{
+    const FrameHeader &stream = head.reference;
+    // LAME marks a constant bit rate with "Info"; a Xing or VBRI frame says it varies.
+    if (stream.layer == 1 || (head.encoderFrame && head.encoderFrame->tag != "Info"))
+        return std::nullopt;
+    const std::int64_t bytesPerFrame = std::int64_t(stream.layer == 3 && stream.version != 10 ? 72 : 144) * stream.bitRate;
+    const std::int64_t rate = stream.sampleRate;
+    const std::int64_t tail = std::max<std::int64_t>(0, (head.span.end - at) * rate / bytesPerFrame - 3);
+    const std::int64_t guess = at + tail * bytesPerFrame / rate;
+    for (const std::int64_t candidate : {guess, guess + 1}) {
+        const auto frame = head.span.headerAt(candidate);
+        if (!frame || !frame->sameStream(stream) || frame->bitRate != stream.bitRate)
+            continue;
+        FrameWalk walk(head.span, stream, candidate);
+        std::int64_t total = index + tail;
+        std::int64_t audioEnd = 0;
+        bool constant = true;
+        for (WalkedFrame walked; walk.next(walked); ++total) {
+            constant = constant && walked.header.bitRate == stream.bitRate;
+            audioEnd = walked.offset + walked.header.length;
+        }
+        headersRead += walk.headersRead() + 2;
+        if (!constant || audioEnd == 0)
+            return std::nullopt;
+        if (head.encoderFrame) {
+            const EncoderFrame &info = *head.encoderFrame;
+            if ((info.frames && *info.frames != total) || (info.bytes && *info.bytes != audioEnd - info.offset))
+                return std::nullopt;
+        }
+        return total;
+    }
+    return std::nullopt;
+}
+
+/// Fills \a map by walking the song frame by frame from its first audio frame: the frames
+/// [keepFrom, needed) go into it. Past \a needed the walk stops once the bit rate has varied
+/// (nothing behind can make the song constant again); while it has not, the rest is counted by
+/// length where \a countRest and the song bear that out, else walked to the song's end. Every
+/// frame up to \a needed is walked, whatever the bit rate: damage in front of a piece moves its
+/// time, and only a walk sees it.
+void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::int64_t needed, bool countRest)
 {
     // 26 ms a frame at the most common rates; enough room for most songs without a regrowth.
     const std::int64_t expected = (head.span.end - head.audioStart) / 400 + 2;
@@ -471,100 +537,34 @@ void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::
     map.constantBitRate = true;
     FrameWalk walk(head.span, head.reference, head.audioStart);
     std::int64_t index = 0;
+    std::int64_t counted = 0;
     for (WalkedFrame frame; walk.next(frame);) {
         if (index >= keepFrom && index < needed)
             map.frames.push_back(head.songFrame(frame));
         map.constantBitRate = map.constantBitRate && frame.header.bitRate == map.reference.bitRate;
-        if (++index >= needed && !map.constantBitRate)
+        if (++index < needed || walk.done())
+            continue;
+        if (!map.constantBitRate)
             break;
+        if (countRest) {
+            if (const auto total = countByLength(head, index, walk.position(), counted)) {
+                index = *total;
+                break;
+            }
+            countRest = false;
+        }
     }
     map.framesBefore = std::min(keepFrom, index);
     map.framesAfter = index - map.framesBefore - std::int64_t(map.frames.size());
-    map.headersRead = walk.headersRead();
-}
-
-/// Fills \a map with the frames [keepFrom, needed) of a song that keeps one bit rate, found where
-/// their length puts them, and counts the song's frames from its last few; false, leaving \a map
-/// to be filled again, where the song does not bear that out: no frame where one should begin,
-/// another bit rate, fewer frames than the length says up to the end, or an Info frame that
-/// counts other frames or bytes. What lies between the frames read is not seen: in a song without
-/// an Info frame, something other than audio that is exactly as long as some frames (to a byte)
-/// in front of the piece passes for those frames.
-bool mapByLength(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::int64_t needed)
-{
-    const FrameHeader &stream = head.reference;
-    // LAME marks a constant bit rate with "Info"; a Xing or VBRI frame says it varies.
-    if (stream.layer == 1 || (head.encoderFrame && head.encoderFrame->tag != "Info"))
-        return false;
-    // A frame is bytesPerFrame / sampleRate bytes long, the fraction made up by a padding byte now
-    // and then: frame i begins where i whole frames end, or one byte behind.
-    const std::int64_t bytesPerFrame = std::int64_t(stream.layer == 3 && stream.version != 10 ? 72 : 144) * stream.bitRate;
-    const std::int64_t rate = stream.sampleRate;
-    const auto frameAt = [&](std::int64_t index) -> std::optional<std::int64_t> {
-        const std::int64_t at = head.audioStart + index * bytesPerFrame / rate;
-        for (const std::int64_t candidate : {at, at + 1}) {
-            const auto frame = head.span.headerAt(candidate);
-            if (!frame || !frame->sameStream(stream) || frame->bitRate != stream.bitRate)
-                continue;
-            const std::int64_t next = candidate + frame->length;
-            const auto following = head.span.headerAt(next);
-            if (next == head.span.end || (following && following->sameStream(stream) && following->bitRate == stream.bitRate))
-                return candidate;
-        }
-        return std::nullopt;
-    };
-    std::int64_t headersRead = 0;
-    // Walks from frame \a index to \a until (or the end), each frame as the whole walk takes it.
-    const auto walkFrom = [&](std::int64_t index, std::int64_t until, const auto &take) {
-        const auto at = frameAt(index);
-        if (!at)
-            return false;
-        FrameWalk walk(head.span, stream, *at);
-        for (WalkedFrame frame; index < until && walk.next(frame); ++index) {
-            if (frame.header.bitRate != stream.bitRate)
-                return false;
-            take(index, frame);
-        }
-        headersRead += walk.headersRead() + 2;
-        return true;
-    };
-
-    // The song's last few frames tell how many there are, and whether the arithmetic holds to the end.
-    const std::int64_t tail = std::max<std::int64_t>(0, (head.span.end - head.audioStart) * rate / bytesPerFrame - 3);
-    std::int64_t total = 0;
-    std::int64_t audioEnd = 0;
-    if (!walkFrom(tail, std::numeric_limits<std::int64_t>::max(), [&](std::int64_t index, const WalkedFrame &frame) {
-            total = index + 1;
-            audioEnd = frame.offset + frame.header.length;
-        }) || total == 0)
-        return false;
-    if (head.encoderFrame) {
-        const EncoderFrame &info = *head.encoderFrame;
-        if ((info.frames && *info.frames != total) || (info.bytes && *info.bytes != audioEnd - info.offset))
-            return false;
-    }
-
-    map.framesBefore = std::min(keepFrom, total);
-    const std::int64_t until = std::min(needed, total);
-    if (map.framesBefore < until) {
-        map.frames.reserve(std::size_t(until - map.framesBefore));
-        if (!walkFrom(map.framesBefore, until, [&](std::int64_t, const WalkedFrame &frame) {
-                map.frames.push_back(head.songFrame(frame));
-            }) || map.framesBefore + std::int64_t(map.frames.size()) != until)
-            return false;
-    }
-    map.framesAfter = total - map.framesBefore - std::int64_t(map.frames.size());
-    map.constantBitRate = true;
-    map.headersRead = headersRead;
-    return true;
+    map.headersRead = walk.headersRead() + counted;
 }
 
 /// The map of the song at \a path as \a fill makes it from what lies in front of its frames;
 /// empty when it is no ordinary file, cannot be read or holds no run of MPEG audio frames.
 template <typename Fill>
-std::optional<SongMap> readMap(const std::filesystem::path &path, std::int64_t largestRead, const Fill &fill)
+std::optional<SongMap> readMap(const std::filesystem::path &path, const Fill &fill)
 {
-    FileWindow file(largestRead);
+    FileWindow file(FileWindow::wholeSong);
     if (!file.open(path))
         return std::nullopt;
     const auto head = readHead(file);
@@ -584,7 +584,7 @@ std::int64_t SongMap::firstSample() const
     if (reference.layer != 3)
         return 0;
     const auto delay = encoderFrame ? encoderFrame->delay : std::nullopt;
-    return delay.value_or(usualEncoderDelay) + decoderDelay;
+    return delay ? *delay + decoderDelay : 0;
 }
 
 std::int64_t SongMap::endSample() const
@@ -635,14 +635,14 @@ std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size)
 
 std::optional<SongMap> scanSong(const std::filesystem::path &path)
 {
-    return readMap(path, FileWindow::wholeSong, [](const SongHead &head, SongMap &map) {
-        walkFrames(head, map, 0, std::numeric_limits<std::int64_t>::max());
+    return readMap(path, [](const SongHead &head, SongMap &map) {
+        walkFrames(head, map, 0, std::numeric_limits<std::int64_t>::max(), false);
     });
 }
 
 std::optional<SongMap> mapSongFor(const std::filesystem::path &path, double startSeconds, double endSeconds)
 {
-    return readMap(path, FileWindow::aroundAPiece, [&](const SongHead &head, SongMap &map) {
+    return readMap(path, [&](const SongHead &head, SongMap &map) {
         const std::int64_t spf = map.samplesPerFrame;
         const std::int64_t start = map.sampleAt(std::max(0.0, startSeconds));
         const std::int64_t end = std::max(start, map.sampleAt(endSeconds));
@@ -653,9 +653,6 @@ std::optional<SongMap> mapSongFor(const std::filesystem::path &path, double star
         // padding, and placement asks nothing more of them.
         const auto padding = map.encoderFrame ? map.encoderFrame->padding : std::nullopt;
         const std::int64_t needed = (end + padding.value_or(0) + spf - 1) / spf + 1;
-        if (!mapByLength(head, map, keepFrom, needed)) {
-            map = head.emptyMap();
-            walkFrames(head, map, keepFrom, needed);
-        }
+        walkFrames(head, map, keepFrom, needed, true);
     });
 }

@@ -29,6 +29,11 @@ struct SongFrame
     std::int64_t offset = 0;        ///< where it begins in the file
     std::uint16_t length = 0;       ///< bytes, header included
     std::uint16_t reservoir = 0;    ///< bytes of its audio data in the frames before it (main_data_begin)
+    /// Its header's four bytes: a song may change its channel mode, and so the size of its
+    /// frames' side information, from frame to frame.
+    std::uint32_t word = 0;
+
+    FrameHeader header() const { return *frameHeaderFrom(word); }
 };
 
 /// Where the MPEG audio frames of a song lie in its file and which samples they hold, read from
@@ -68,7 +73,8 @@ struct SongMap
     const SongFrame &frame(std::int64_t index) const { return frames[std::size_t(index - framesBefore)]; }
     int sampleRate() const { return reference.sampleRate; }
     /// Samples a decoder drops at the start: the encoder's delay and, for layer 3, the decoder's
-    /// own 529. Without a LAME tag, a layer 3 song is taken to have LAME's usual delay of 576.
+    /// own 529, as the LAME tag tells them. Without one decoders drop nothing, and the song's
+    /// time 0 is its first decoded sample.
     std::int64_t firstSample() const;
     /// One past the song's last sample: the end of the last frame less the encoder's padding.
     std::int64_t endSample() const;
@@ -84,8 +90,6 @@ struct SongMap
 /// The decoder's own delay of a layer 3 stream, in samples: gapless players drop it together
 /// with the encoder's delay.
 constexpr int decoderDelay = 529;
-/// The encoder delay of a layer 3 song that does not say its own.
-constexpr int usualEncoderDelay = 576;
 
 /// Bytes taken by the ID3v2 tag that \a head (its first \a size bytes) starts with, header and
 /// footer included; 0 when there is no well-formed tag header.

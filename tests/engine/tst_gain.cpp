@@ -147,6 +147,7 @@ private slots:
     void protectedFramesAndTheLameTagStillPassTheirCrcs_data();
     void protectedFramesAndTheLameTagStillPassTheirCrcs();
     void aPieceTooShortForARampKeepsItsEnds();
+    void aPieceOfASongThatChangesItsChannelsIsFadedAndTrimmed();
     void whatCannotBeChangedStaysAsItWas_data();
     void whatCannotBeChangedStaysAsItWas();
 };
@@ -278,6 +279,24 @@ void TestGain::aPieceTooShortForARampKeepsItsEnds()
     const DecodedSound after = decodeMp3(pieces.changed);
     QVERIFY(after.problems.isEmpty());
     QCOMPARE(after.samples, decodeMp3(pieces.plain).samples);
+}
+
+void TestGain::aPieceOfASongThatChangesItsChannelsIsFadedAndTrimmed()
+{
+    // Six seconds in stereo, then a song in mono: the piece is all mono, and so must be the frame
+    // in front that says where its sound begins, or neither the gain step nor libmpg123 takes it.
+    QTemporaryDir dir;
+    const QString song = dir.filePath(QStringLiteral("song.mp3"));
+    const QString piece = dir.filePath(QStringLiteral("piece.mp3"));
+    QVERIFY(writeFile(song, readAll(songPath(QStringLiteral("tone6-cbr128.mp3")))
+                                + readAll(songPath(QStringLiteral("songs/abr112-mono-44k1.mp3")))));
+    QVERIFY(cutAsTheCommandLineDoes(song, 6.5, 8.0, piece));
+    const auto problem = applyGain(fileSystemPath(piece), {defaultFadeSeconds, 0, false});
+    QVERIFY2(!problem, problem->c_str());
+    const DecodedSound sound = decodeMp3(piece);
+    QVERIFY(sound.problems.isEmpty());
+    QCOMPARE(sound.channels, 1);
+    QCOMPARE(sound.length(), qsizetype(1.5 * 44100));
 }
 
 void TestGain::whatCannotBeChangedStaysAsItWas_data()

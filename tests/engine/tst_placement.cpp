@@ -21,8 +21,9 @@ SongMap layer3Song(quint32 word, std::uint16_t length)
     lame.delay = 576;
     lame.padding = 1000;
     song.encoderFrame = lame;
+    song.constantBitRate = true;
     for (int i = 0; i < 100; ++i)
-        song.frames.push_back({417 + i * length, length, 0});
+        song.frames.push_back({417 + i * length, length, 0, word});
     return song;
 }
 
@@ -44,6 +45,17 @@ SongMap song32()
     return song;
 }
 
+/// song32() as a song cut out of a longer one, without a LAME tag: its frames 2 and 6 take more
+/// bytes from the frames before them than the song holds there.
+SongMap cutOut32()
+{
+    SongMap song = layer3Song(0xFFFB1044, 104);
+    song.encoderFrame.reset();
+    song.frames[2].reservoir = 200;
+    song.frames[6].reservoir = 500;
+    return song;
+}
+
 /// 100 frames of MPEG-1 layer 2 at 48 kHz: samples [0, 115200).
 SongMap layer2Song()
 {
@@ -51,7 +63,7 @@ SongMap layer2Song()
     song.reference = *frameHeaderFrom(0xFFFDA444);
     song.samplesPerFrame = 1152;
     for (int i = 0; i < 100; ++i)
-        song.frames.push_back({i * 576, 576, 0});
+        song.frames.push_back({i * 576, 576, 0, 0xFFFDA444});
     return song;
 }
 
@@ -127,6 +139,27 @@ private slots:
             << Placement{.firstFrame = 3, .endFrame = 9, .leadFrames = 1, .leadWord = 0xFFFB6044, .reservoir = 200,
                          .startSample = 4700, .endSample = 10000, .delay = 1867, .padding = 897};
 
+        // Without a LAME tag the song plays from its first decoded sample, which a piece from the
+        // same frame would lose to the decoder's own delay: a silent frame in front makes room.
+        QTest::newRow("no LAME tag, from the song's first sample")
+            << cutOut32() << qint64(0) << qint64(10000) << fine
+            << Placement{.firstFrame = 0, .endFrame = 9, .leadFrames = 1, .leadWord = 0xFFFB1044, .startSample = 0,
+                         .endSample = 10000, .delay = 623, .padding = 897};
+        QTest::newRow("no LAME tag, 5 ms in")
+            << cutOut32() << qint64(220) << qint64(10000) << fine
+            << Placement{.firstFrame = 0, .endFrame = 9, .leadFrames = 1, .leadWord = 0xFFFB1044, .startSample = 220,
+                         .endSample = 10000, .delay = 843, .padding = 897};
+        // Frames whose data lies in bytes the song has not got play as silence: a silent frame of
+        // the piece's own stands in for each.
+        QTest::newRow("a frame that takes bytes from before the song")
+            << cutOut32() << qint64(4000) << qint64(10000) << fine
+            << Placement{.firstFrame = 3, .endFrame = 9, .leadFrames = 1, .leadWord = 0xFFFB1044, .startSample = 4000,
+                         .endSample = 10000, .delay = 1167, .padding = 897};
+        QTest::newRow("a frame that takes more bytes than the song has before it")
+            << cutOut32() << qint64(9000) << qint64(15000) << fine
+            << Placement{.firstFrame = 7, .endFrame = 14, .leadFrames = 1, .leadWord = 0xFFFB1044, .startSample = 9000,
+                         .endSample = 15000, .delay = 1559, .padding = 1657};
+
         QTest::newRow("layer 2, whole frames")
             << layer2Song() << qint64(50000) << qint64(100000) << fine
             << Placement{.firstFrame = 43, .endFrame = 87, .startSample = 49536, .endSample = 100224, .exact = false};
@@ -179,7 +212,7 @@ private slots:
         SongMap song = song128();
         song.frames.resize(10);
         for (std::size_t i = 0; i < song.frames.size(); ++i)
-            song.frames[i] = {100 + std::int64_t(i) * 417 + (i >= 5 ? 37 : 0), 417, 0};
+            song.frames[i] = {100 + std::int64_t(i) * 417 + (i >= 5 ? 37 : 0), 417, 0, 0xFFFB9044};
         Placement piece;
         piece.firstFrame = first;
         piece.endFrame = end;
