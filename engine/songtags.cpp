@@ -105,6 +105,30 @@ std::unique_ptr<ID3v2::AttachedPictureFrame> pictureFrom(const String &key, cons
     return picture;
 }
 
+/// Adds to \a tag, as frames, the \a fields whose names it has none of.
+void addMissingFields(ID3v2::Tag &tag, const PropertyMap &fields)
+{
+    const PropertyMap held = tag.properties();
+    PropertyMap missing;
+    for (const auto &[name, values] : fields)
+        if (!held.contains(name))
+            missing.insert(name, values);
+    // The frames are moved, not set through the tag's properties, which would rebuild the frames it has.
+    ID3v2::Tag made;
+    made.setProperties(missing);
+    const std::vector<ID3v2::Frame *> frames(made.frameList().begin(), made.frameList().end());
+    for (ID3v2::Frame *frame : frames) {
+        made.removeFrame(frame, false);
+        tag.addFrame(frame);
+    }
+}
+
+bool hasPictures(const ID3v2::Tag &tag)
+{
+    const auto pictures = tag.frameListMap().find("APIC");
+    return pictures != tag.frameListMap().end() && !pictures->second.isEmpty();
+}
+
 } // namespace
 
 SongTags SongTags::read(const std::filesystem::path &song)
@@ -114,23 +138,23 @@ SongTags SongTags::read(const std::filesystem::path &song)
     MPEG::File file(&stream, ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
         return tags;
-    ID3v2::Tag rebuilt;
-    ID3v2::Tag *kept = &rebuilt;
-    if (file.hasID3v2Tag() && !file.ID3v2Tag()->frameList().isEmpty()) {
-        kept = file.ID3v2Tag();
-    } else if (file.hasAPETag()) {
-        // The other kinds become ID3v2 frames, so that a piece carries one kind of tag whatever the song had.
-        const APE::Tag &ape = *file.APETag();
-        rebuilt.setProperties(ape.properties());
-        for (const auto &[key, item] : ape.itemListMap())
-            if (auto picture = pictureFrom(key, item))
-                rebuilt.addFrame(picture.release());
-    } else if (file.hasID3v1Tag()) {
-        rebuilt.setProperties(file.ID3v1Tag()->properties());
+    // Taggers often write a new kind of tag and leave an older one holding fields the new one lacks, so
+    // each field comes from the first tag that has it. The other kinds become ID3v2 frames, so that a
+    // piece carries one kind of tag whatever the song had. Only in memory: the song is open to read.
+    ID3v2::Tag &kept = *file.ID3v2Tag(true);
+    if (const APE::Tag *ape = file.APETag()) {
+        addMissingFields(kept, ape->properties());
+        // Two tags' covers would be the same picture twice.
+        if (!hasPictures(kept))
+            for (const auto &[key, item] : ape->itemListMap())
+                if (auto picture = pictureFrom(key, item))
+                    kept.addFrame(picture.release());
     }
-    trimForPieces(*kept);
-    if (!kept->frameList().isEmpty()) {
-        const ByteVector rendered = kept->render(ID3v2::v4);
+    if (const ID3v1::Tag *id3v1 = file.ID3v1Tag())
+        addMissingFields(kept, id3v1->properties());
+    trimForPieces(kept);
+    if (!kept.frameList().isEmpty()) {
+        const ByteVector rendered = kept.render(ID3v2::v4);
         tags.m_tag.assign(rendered.begin(), rendered.end());
     }
     return tags;

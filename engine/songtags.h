@@ -11,8 +11,9 @@
 class SongTags
 {
 public:
-    /// Reads the tags of the song at \a song: its ID3v2 tag; a song without one gives its APEv2
-    /// tag's fields, else its ID3v1 tag's. Empty when the song has no tags or cannot be read.
+    /// Reads the tags of the song at \a song: each field from the first of its ID3v2, APEv2 and
+    /// ID3v1 tags that has it, the pictures from the first that has any. Empty when the song has
+    /// no tags or cannot be read.
     static SongTags read(const std::filesystem::path &song);
 
     /// Tags read before, as bytes() gave them.

@@ -5,7 +5,8 @@
 struct mpg123_handle_struct;
 
 /// MPEG audio decoded by libmpg123, gapless: the encoder's delay and padding that a LAME tag
-/// names are left out, as a gapless player leaves them out.
+/// names are left out, as a gapless player leaves them out. Damage is stepped over, however long:
+/// what does not decode takes no time, and the sound after it follows at once.
 class Mpg123Decoder final : public AudioDecoder
 {
 public:
@@ -26,4 +27,6 @@ private:
     int m_channels = 0;
     bool m_ended = true;
     bool m_failed = false;
+    /// Frames of another rate or channel count are being decoded: their samples are dropped.
+    bool m_foreign = false;
 };

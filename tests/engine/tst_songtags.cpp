@@ -3,6 +3,8 @@
 #include "engine/songtags.h"
 #include "sessionrig.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,19 +34,18 @@ PropertyMap fieldsOf(const QString &fields)
     return map;
 }
 
-// The untagged song copied to \a path with \a fields in a tag of \a kind, and a front cover where that
-// tag holds pictures and fields; an ID3v2 tag also gets every kind of frame that a piece must not carry.
-void tagSong(const QString &path, const QString &kind, const QString &fields)
+// Puts in \a song a tag of \a kind holding \a fields, and a front cover where \a withCover; an ID3v2 tag
+// also gets every kind of frame that a piece must not carry.
+void addTag(MPEG::File &song, const QString &kind, const QString &fields, bool withCover)
 {
-    QVERIFY(QFile::copy(untagged, path));
-    MPEG::File song(QFile::encodeName(path).constData());
     if (kind == "APEv2") {
         song.APETag(true)->setProperties(fieldsOf(fields));
-        song.APETag()->setData("Cover Art (Front)", coverName.data(String::UTF8) + ByteVector(1, '\0') + cover);
+        if (withCover)
+            song.APETag()->setData("Cover Art (Front)", coverName.data(String::UTF8) + ByteVector(1, '\0') + cover);
     } else if (kind == "ID3v2") {
         ID3v2::Tag &tag = *song.ID3v2Tag(true);
         tag.setProperties(fieldsOf(fields + ";COMMENT:iTunSMPB= 00000000 00000210 000003C0 0000000000040EC0"));
-        if (!fields.isEmpty()) {
+        if (withCover) {
             auto *picture = new ID3v2::AttachedPictureFrame;
             picture->setType(ID3v2::AttachedPictureFrame::FrontCover);
             picture->setMimeType("image/png");
@@ -59,8 +60,43 @@ void tagSong(const QString &path, const QString &kind, const QString &fields)
     } else if (kind == "ID3v1") {
         song.ID3v1Tag(true)->setProperties(fieldsOf(fields));
     }
+}
+
+// The untagged song copied to \a path with \a fields in a tag of \a kind, with a cover where that tag
+// holds pictures and fields.
+void tagSong(const QString &path, const QString &kind, const QString &fields)
+{
+    QVERIFY(QFile::copy(untagged, path));
+    MPEG::File song(QFile::encodeName(path).constData());
+    addTag(song, kind, fields, kind == "APEv2" || (kind == "ID3v2" && !fields.isEmpty()));
     const int which = kind == "ID3v1" ? MPEG::File::ID3v1 : kind == "APEv2" ? MPEG::File::APE : MPEG::File::ID3v2;
     QVERIFY(kind.isEmpty() || song.save(which, File::StripOthers, ID3v2::v4, File::DoNotDuplicate));
+}
+
+// Cuts the song at \a song as the program cuts (the tag goes on the piece before it takes its name) and
+// checks that the piece carries \a fields, \a pictures covers, its own length and nothing else.
+void checkPieceCarries(const QString &song, const QString &fields, unsigned pictures)
+{
+    const QString piece = QFileInfo(song).dir().filePath("piece.mp3");
+    QVERIFY(cutAsTheCommandLineDoes(song, 1.0, 4.321, piece));
+
+    MPEG::File readBack(QFile::encodeName(piece).constData());
+    QVERIFY(readBack.hasID3v2Tag() && !readBack.hasID3v1Tag() && !readBack.hasAPETag());
+    const ID3v2::Tag &id3 = *readBack.ID3v2Tag();
+    QCOMPARE(id3.header()->majorVersion(), 3u);
+    QVERIFY(id3.frameListMap()["TLEN"].front()->toString() == "3321");
+    const PropertyMap expected = fieldsOf(fields), got = id3.properties();
+    for (const auto &[key, values] : expected)
+        QCOMPARE(QString::fromStdString(got[key].toString().to8Bit(true)), QString::fromStdString(values.toString().to8Bit(true)));
+    const ID3v2::FrameList covers = id3.frameListMap()["APIC"];
+    QCOMPARE(covers.size(), pictures);
+    for (const ID3v2::Frame *frame : covers) {
+        const auto &picture = dynamic_cast<const ID3v2::AttachedPictureFrame &>(*frame);
+        QVERIFY(picture.type() == ID3v2::AttachedPictureFrame::FrontCover && picture.mimeType() == "image/png");
+        QVERIFY(picture.description() == coverName && picture.picture() == cover);
+    }
+    // The fields, the pictures and the length, and nothing else that the song carried.
+    QCOMPARE(id3.frameList().size(), expected.size() + pictures + 1);
 }
 
 } // namespace
@@ -89,26 +125,45 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, fields);
         tagSong(m_dir->filePath("song.mp3"), kind, fields);
-        // Cut as the program cuts: the tag goes on the piece before it takes its name.
-        QVERIFY(cutAsTheCommandLineDoes(m_dir->filePath("song.mp3"), 1.0, 4.321, m_dir->filePath("piece.mp3")));
+        checkPieceCarries(m_dir->filePath("song.mp3"), fields, kind == "ID3v1" ? 0 : 1);
+    }
 
-        MPEG::File readBack(QFile::encodeName(m_dir->filePath("piece.mp3")).constData());
-        QVERIFY(readBack.hasID3v2Tag() && !readBack.hasID3v1Tag() && !readBack.hasAPETag());
-        const ID3v2::Tag &id3 = *readBack.ID3v2Tag();
-        QCOMPARE(id3.header()->majorVersion(), 3u);
-        QVERIFY(id3.frameListMap()["TLEN"].front()->toString() == "3321");
-        const PropertyMap expected = fieldsOf(fields), got = id3.properties();
-        for (const auto &[key, values] : expected)
-            QCOMPARE(QString::fromStdString(got[key].toString().to8Bit(true)), QString::fromStdString(values.toString().to8Bit(true)));
-        const ID3v2::FrameList pictures = id3.frameListMap()["APIC"];
-        QCOMPARE(pictures.size(), kind == "ID3v1" ? 0u : 1u);
-        for (const ID3v2::Frame *frame : pictures) {
-            const auto &picture = dynamic_cast<const ID3v2::AttachedPictureFrame &>(*frame);
-            QVERIFY(picture.type() == ID3v2::AttachedPictureFrame::FrontCover && picture.mimeType() == "image/png");
-            QVERIFY(picture.description() == coverName && picture.picture() == cover);
+    // Each tag is "KIND fields", "KIND+cover fields" for one that also holds the front cover.
+    void eachFieldComesFromTheFirstTagThatHasIt_data()
+    {
+        QTest::addColumn<QStringList>("tags");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("APEv2 and ID3v1")
+            << QStringList{"APEv2+cover TITLE=稻香;ARTIST=歌手", "ID3v1 ALBUM=Nights;DATE=2008;TRACKNUMBER=7"}
+            << "TITLE=稻香;ARTIST=歌手;ALBUM=Nights;DATE=2008;TRACKNUMBER=7";
+        QTest::newRow("ID3v2 and ID3v1")
+            << QStringList{"ID3v2+cover TITLE=夜曲;ARTIST=周杰伦", "ID3v1 TITLE=Night Song;ALBUM=Nights;DATE=1999;GENRE=Jazz"}
+            << "TITLE=夜曲;ARTIST=周杰伦;ALBUM=Nights;DATE=1999;GENRE=Jazz";
+        QTest::newRow("ID3v2 of the song's bytes and times only, and ID3v1")
+            << QStringList{"ID3v2 ", "ID3v1 TITLE=Night Song;ARTIST=Someone"} << "TITLE=Night Song;ARTIST=Someone";
+        QTest::newRow("all three, the cover from APEv2")
+            << QStringList{"ID3v2 TITLE=夜曲", "APEv2+cover TITLE=稻香;ARTIST=歌手;COMMENT=还不错",
+                           "ID3v1 TITLE=Night Song;ARTIST=Someone;ALBUM=Nights;TRACKNUMBER=4"}
+            << "TITLE=夜曲;ARTIST=歌手;COMMENT=还不错;ALBUM=Nights;TRACKNUMBER=4";
+        QTest::newRow("covers in ID3v2 and APEv2")
+            << QStringList{"ID3v2+cover TITLE=夜曲", "APEv2+cover ARTIST=歌手"} << "TITLE=夜曲;ARTIST=歌手";
+    }
+
+    void eachFieldComesFromTheFirstTagThatHasIt()
+    {
+        QFETCH(QStringList, tags);
+        QFETCH(QString, expected);
+        const QString path = m_dir->filePath("song.mp3");
+        QVERIFY(QFile::copy(untagged, path));
+        {
+            MPEG::File song(QFile::encodeName(path).constData());
+            for (const QString &tag : tags) {
+                const QString kind = tag.section(' ', 0, 0);
+                addTag(song, kind.section('+', 0, 0), tag.section(' ', 1), kind.endsWith("+cover"));
+            }
+            QVERIFY(song.save(MPEG::File::AllTags, File::StripOthers, ID3v2::v4, File::DoNotDuplicate));
         }
-        // The fields, the picture and the length, and nothing else that the song carried.
-        QCOMPARE(id3.frameList().size(), expected.size() + pictures.size() + 1);
+        checkPieceCarries(path, expected, tags.filter("+cover").isEmpty() ? 0 : 1);
     }
 
     void songsWithoutTagsGiveNone_data()

@@ -74,6 +74,23 @@ std::optional<PeakBucket> samplePeak(const Decoded &decoded, qint64 from, qint64
     return PeakBucket{*low, *high};
 }
 
+/// Writes to \a path the song at \a song with \a damage over its bytes from the part \a at of them
+/// on, or cut off there where \a damage is empty.
+bool writeDamaged(const QString &song, double at, const QByteArray &damage, const QString &path)
+{
+    QFile whole(song);
+    if (!whole.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = whole.readAll();
+    const qsizetype from = qsizetype(bytes.size() * at);
+    if (damage.isEmpty())
+        bytes.truncate(from);
+    else
+        bytes.replace(from, damage.size(), damage);
+    QFile damaged(path);
+    return damaged.open(QIODevice::WriteOnly) && damaged.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 class TestWaveformDecode : public QObject
@@ -87,6 +104,8 @@ private slots:
     void refusedSongsHaveNoPeaks();
     void damagedSongShowsWhatDecoded_data();
     void damagedSongShowsWhatDecoded();
+    void soundAfterDamageIsDrawn_data();
+    void soundAfterDamageIsDrawn();
     void anotherSongReplacesTheFirst();
 
 private:
@@ -197,18 +216,12 @@ void TestWaveformDecode::damagedSongShowsWhatDecoded()
     QFETCH(double, keptPart);
     QFETCH(QByteArray, damage);
 
-    QFile whole(fixture(song));
-    QVERIFY(whole.open(QIODevice::ReadOnly));
-    QByteArray bytes = whole.readAll();
-    const qsizetype at = qsizetype(bytes.size() * keptPart);
-    bytes = bytes.left(at) + damage + (damage.isEmpty() ? QByteArray() : bytes.mid(at + damage.size()));
     QTemporaryDir dir;
-    QFile damaged(dir.filePath(QStringLiteral("damaged.mp3")));
-    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(bytes) == bytes.size());
-    damaged.close();
+    const QString damaged = dir.filePath(QStringLiteral("damaged.mp3"));
+    QVERIFY(writeDamaged(fixture(song), keptPart, damage, damaged));
 
     WaveformLoader loader(&Mpg123Decoder::make, nullptr);
-    QVERIFY(loadAndWait(loader, damaged.fileName()));
+    QVERIFY(loadAndWait(loader, damaged));
     QVERIFY(loader.progress() != WaveformLoader::Progress::Refused);
     // What came before the damage is all there, in its place.
     QVERIFY2(loader.peaks().seconds() > loudTo, qPrintable(QString::number(loader.peaks().seconds())));
@@ -218,6 +231,39 @@ void TestWaveformDecode::damagedSongShowsWhatDecoded()
     QVERIFY(magnitude(peaks[int(loudTo * 20) - 2]) > loudLevel);
     QVERIFY(magnitude(peaks[int(loudTo * 20) + 1]) < loudLevel);
     QVERIFY(loader.length() >= loader.peaks().seconds());
+}
+
+void TestWaveformDecode::soundAfterDamageIsDrawn_data()
+{
+    QTest::addColumn<QString>("song");
+    QTest::addColumn<int>("zeros");
+
+    // The zeros and the rest of the frame they fall in span more than a libmpg123's default
+    // resync window: here VBR frames of loud noise, there a long stretch.
+    QTest::newRow("800 zero bytes amid a VBR song") << "vbr-tones.mp3" << 800;
+    QTest::newRow("5000 zero bytes amid a CBR song") << "cbr-tones.mp3" << 5000;
+}
+
+void TestWaveformDecode::soundAfterDamageIsDrawn()
+{
+    QFETCH(QString, song);
+    QFETCH(int, zeros);
+
+    QTemporaryDir dir;
+    const QString damaged = dir.filePath(QStringLiteral("damaged.mp3"));
+    QVERIFY(writeDamaged(fixture(song), 0.5, QByteArray(zeros, '\0'), damaged));
+
+    WaveformLoader loader(&Mpg123Decoder::make, nullptr);
+    QVERIFY(loadAndWait(loader, damaged));
+    QCOMPARE(loader.progress(), WaveformLoader::Progress::Complete);
+    // The song sounds through all its 16 s; the damaged frames take no time, as in a player's clock.
+    const double seconds = loader.peaks().seconds();
+    QVERIFY2(seconds > 15.5 && seconds < 16.05, qPrintable(QString::number(seconds)));
+    QCOMPARE(loader.length(), seconds);
+    // Dark only where the frame after the damage lost the start of its sound with it.
+    const QList<PeakBucket> peaks = columnPeaks(loader.peaks(), {0, seconds}, int(seconds * 10));
+    const auto dark = std::count_if(peaks.begin(), peaks.end(), [](const PeakBucket &peak) { return magnitude(peak) < 0.2f; });
+    QVERIFY2(dark <= 1, qPrintable(QString::number(dark)));
 }
 
 void TestWaveformDecode::anotherSongReplacesTheFirst()
