@@ -1,6 +1,8 @@
 // How long reading a song's frame map takes beside one plain read of its bytes, page cache
 // warm, for songs of 64 and 256 MiB at 320 kbit/s; how long the map a cut of 30 s from the middle
-// reads takes, which should not grow with the song; and libmpg123's own frame index, for contrast.
+// reads takes (every frame up to the piece's end is walked); libmpg123's own frame index, for
+// contrast; and how long finding the first frame of a song behind 100 MiB of junk takes beside
+// a plain read of the junk.
 
 #include "core/pathrules.h"
 #include "engine/songmap.h"
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <random>
 
 namespace {
 
@@ -124,5 +127,31 @@ int main()
                     read, scan / read, piece, index, static_cast<long long>(indexed));
         QFile::remove(path);
     }
+
+    const QString junk = dir.filePath(QStringLiteral("junk.mp3"));
+    const QString song = dir.filePath(QStringLiteral("song.mp3"));
+    QFile junkFile(junk);
+    if (!writeSong(song, block) || !junkFile.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(junk));
+        return 1;
+    }
+    // Random bytes hold a 0xFF every 256 and now and then a frame header.
+    std::mt19937 random(1);
+    QByteArray bytes(block, '\0');
+    for (int mib = 0; mib < 100; ++mib) {
+        std::generate(bytes.begin(), bytes.end(), [&] { return char(random()); });
+        junkFile.write(bytes);
+    }
+    QFile songFile(song);
+    if (!songFile.open(QIODevice::ReadOnly) || junkFile.write(songFile.readAll()) <= 0 || !junkFile.flush()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(junk));
+        return 1;
+    }
+    plainRead(junk);
+    const std::filesystem::path junkPath = fileSystemPath(junk);
+    const double found = medianMs([&] { findAudioStart(junkPath); });
+    const double readJunk = medianMs([&] { plainRead(junk); });
+    std::printf("\nfirst frame behind 100 MiB of junk: %.2f ms, a plain read %.2f ms, ratio %.2f\n", found, readJunk,
+                found / readJunk);
     return 0;
 }

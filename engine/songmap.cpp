@@ -162,7 +162,7 @@ struct Span
         return at >= begin && at + n <= end && std::memcmp(file.bytes(at, n), text, std::size_t(n)) == 0;
     }
 
-    /// The first 0xFF at or after \a from that may start a header.
+    /// The first place at or after \a from that may start a header: eleven bits set.
     std::optional<std::int64_t> nextSync(std::int64_t from) const
     {
         for (std::int64_t at = from; at + 4 <= end;) {
@@ -170,8 +170,15 @@ struct Span
             // would read the file again for every one, which junk holds every 256 bytes.
             const std::int64_t n = std::min<std::int64_t>(end - 3 - at, file.heldFrom(at));
             const std::uint8_t *bytes = file.bytes(at, n);
-            if (const auto *hit = static_cast<const std::uint8_t *>(std::memchr(bytes, 0xFF, std::size_t(n))))
-                return at + (hit - bytes);
+            for (const std::uint8_t *look = bytes, *last = bytes + n;;) {
+                const auto *hit = static_cast<const std::uint8_t *>(std::memchr(look, 0xFF, std::size_t(last - look)));
+                if (!hit)
+                    break;
+                // Seven in eight 0xFF of junk are no sync word: passed over here, not header by header.
+                if (hit + 1 == last || (hit[1] & 0xE0) == 0xE0)
+                    return at + (hit - bytes);
+                look = hit + 1;
+            }
             at += n;
         }
         return std::nullopt;
@@ -452,7 +459,7 @@ std::optional<SongHead> readHead(FileWindow &file)
     const auto start = head.span.lock(head.span.begin);
     if (!start)
         return std::nullopt;
-    head.untagged = *start == 0 && head.span.end == file.size();
+    head.untagged = head.leadingTag == 0 && head.span.end == file.size();
     const FrameHeader first = *head.span.headerAt(*start);
     head.encoderFrame = encoderFrameIn(head.span, *start, first);
     // Players drop a Xing or Info frame, but play a VBRI frame as the silent frame it also is.
@@ -631,6 +638,17 @@ std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size)
     }
     const bool hasFooter = version == 4 && (head[5] & footerFlag) != 0;
     return std::int64_t(headerSize) + tag + (hasFooter ? std::int64_t(headerSize) : 0);
+}
+
+std::optional<AudioStart> findAudioStart(const std::filesystem::path &path)
+{
+    FileWindow file(FileWindow::wholeSong);
+    if (!file.open(path))
+        return std::nullopt;
+    const auto head = readHead(file);
+    if (!head || file.failed())
+        return std::nullopt;
+    return AudioStart{head->leadingTag, head->encoderFrame ? head->encoderFrame->offset : head->audioStart};
 }
 
 std::optional<SongMap> scanSong(const std::filesystem::path &path)

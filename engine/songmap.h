@@ -62,8 +62,8 @@ struct SongMap
     std::optional<EncoderFrame> encoderFrame;
     /// Bytes of the ID3v2 tag in front of everything, 0 without one.
     std::int64_t leadingTag = 0;
-    /// The file holds nothing a tag reader could find: its first byte begins a frame, and no
-    /// ID3v1, APE or Lyrics3 tag lies behind the audio.
+    /// The file holds no tag: no ID3v2 tag in front (junk there is no tag), and no ID3v1, APE or
+    /// Lyrics3 tag behind the audio.
     bool untagged = false;
     /// Frame headers read to make the map.
     std::int64_t headersRead = 0;
@@ -94,6 +94,18 @@ constexpr int decoderDelay = 529;
 /// Bytes taken by the ID3v2 tag that \a head (its first \a size bytes) starts with, header and
 /// footer included; 0 when there is no well-formed tag header.
 std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size);
+
+/// Where a song's ID3v2 tags in front end and its first MPEG frame (the encoder's frame, where it
+/// has one) begins: whatever lies between is junk.
+struct AudioStart
+{
+    std::int64_t tagsEnd = 0;
+    std::int64_t firstFrame = 0;
+};
+
+/// Where the song at \a path has its tags in front and its first frame; empty where it holds no
+/// run of MPEG audio frames. Reads no further than its first frames.
+std::optional<AudioStart> findAudioStart(const std::filesystem::path &path);
 
 /// Reads the map of the MPEG audio file at \a path, every frame of it; empty when it is no
 /// ordinary file, cannot be read or holds no run of MPEG audio frames.
