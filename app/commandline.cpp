@@ -174,13 +174,19 @@ int runCut(const Arguments &arguments)
         const std::string &wrong = !start ? startText : endText;
         return usage("无法识别的时间：" + wrong + (wrong[0] == '-' ? "（时间不能为负）" : ""));
     }
-    const std::filesystem::path song = std::filesystem::absolute(arguments.operands[2]).lexically_normal();
+    std::error_code noFolder;
+    const std::filesystem::path song = std::filesystem::absolute(arguments.operands[2], noFolder).lexically_normal();
+    if (noFolder)
+        return refuse(oneLine(CutWords::sourceUnreadable, {noFolder.message(), arguments.operands[2]}));
     if (const int refused = checkSong(song))
         return refused;
     const bool toStream = arguments.output == "-";
     if (toStream && ::isatty(STDOUT_FILENO))
         return refuse(noTerminal);
-    const std::filesystem::path target = toStream ? std::filesystem::path() : pieceTarget(song, arguments.output);
+    const std::filesystem::path target = toStream ? std::filesystem::path() : pieceTarget(song, arguments.output, noFolder);
+    if (noFolder)
+        return refuse(oneLine(CutWords::pieceWriteFailed,
+                              {noFolder.message(), arguments.output.value_or(std::string())}));
 
     const double startSeconds = std::min(*start, latestTime);
     const double endSeconds = std::min(*end, latestTime);

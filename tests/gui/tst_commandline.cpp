@@ -152,6 +152,9 @@ private slots:
         QTest::newRow("a fade without its seconds") << QStringList{"--cut", "1", "2", song, "--fade-in"} << 2 << "秒数";
         QTest::newRow("a fade to standard output") << QStringList{"--cut", "1", "2", song, "-o", "-", "--max-volume"} << 2 << "标准输出";
         QTest::newRow("a fade for the window") << QStringList{"--fade-in", "1", song} << 2 << "--cut";
+        QTest::newRow("no song name") << QStringList{"--cut", "1", "2", ""} << 2 << "文件名不能为空";
+        QTest::newRow("more minutes than a number holds")
+            << QStringList{"--cut", "0:" + QString(320, u'1') + ":00", "2", song} << 2 << "无法识别的时间";
     }
 
     void refusalsSayWhyAndWriteNothing()
