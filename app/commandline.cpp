@@ -54,6 +54,10 @@ constexpr char noGainLayer2[] = "这首歌是MPEG Layer II格式，不能淡入�
 constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），已删除写好的铃声：\n%2";
 constexpr char noTerminal[] = "标准输出是终端：铃声只写到文件或管道，请重定向标准输出。";
 constexpr char pathNotPrinted[] = "无法在标准输出上写出铃声的路径（%1），已删除写好的铃声：\n%2";
+constexpr char fadeShortened[] = "%1缩短为 %2 秒：淡入、淡出各至多为铃声长度（%3 秒）的三分之一。";
+constexpr char fadeDropped[] = "铃声只有 %3 秒，太短，没有%1。";
+constexpr char fadeIn[] = "淡入";
+constexpr char fadeOut[] = "淡出";
 // Causes the system has no word for.
 constexpr char songChanged[] = "the song changed while it was read";
 constexpr char bytesLost[] = "the disk kept fewer bytes than were written";
@@ -162,6 +166,20 @@ PieceFile::State writeThrough(PieceFile &file)
     return state;
 }
 
+/// Says on standard error where a fade of \a seconds asked at the \a which end is shorter than
+/// asked on a piece \a samples long, or left out.
+void sayShortenedFade(const char *which, double seconds, std::int64_t samples, int sampleRate)
+{
+    const auto done = shortenedFade(seconds, samples, sampleRate);
+    if (!done)
+        return;
+    const auto milliseconds = [](double s) { return generalText(std::round(s * 1000) / 1000); };
+    std::fprintf(stderr, "%s\n",
+                 oneLine(*done > 0 ? fadeShortened : fadeDropped,
+                         {which, milliseconds(*done), milliseconds(double(samples) / sampleRate)})
+                     .c_str());
+}
+
 } // namespace
 
 int runCut(const Arguments &arguments)
@@ -244,6 +262,9 @@ int runCut(const Arguments &arguments)
             return refuse(oneLine(gainFailed, {why->c_str(), target.c_str()}));
         }
     }
+    const std::int64_t samples = piece.endSample - piece.startSample;
+    sayShortenedFade(fadeIn, gain.fadeInSeconds, samples, map->sampleRate());
+    sayShortenedFade(fadeOut, gain.fadeOutSeconds, samples, map->sampleRate());
     // Whoever runs the cut learns where the piece went only from this line: without it, the
     // piece would be a file nobody asked for.
     std::printf("%s\n", target.c_str());

@@ -255,6 +255,18 @@ private slots:
         QCOMPARE(readAll(byProgram), readAll(bySession));
     }
 
+    void aShortenedFadeIsSaid()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("5.5"), song,
+                                    QStringLiteral("--fade-in"), QStringLiteral("1.6"), QStringLiteral("--fade-out"),
+                                    QStringLiteral("1.5")});
+        QCOMPARE(run.status, 0);
+        // A fade of a third of the piece is as asked; one longer is not.
+        QCOMPARE(run.err.count(u'\n'), 1);
+        QVERIFY2(run.err.startsWith(QStringLiteral("淡入缩短为 1.5 秒")), qPrintable(run.err));
+    }
+
     void aFolderGetsThePieceUnderItsDefaultName()
     {
         const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
