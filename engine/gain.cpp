@@ -1,5 +1,6 @@
 #include "engine/gain.h"
 
+#include "engine/leftovers.h"
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
 #include "engine/songmap.h"
@@ -377,6 +378,7 @@ std::optional<std::string> applyGain(const std::filesystem::path &piece, const G
 
     GainPlan plan(*map, change);
     const std::filesystem::path changed = freeNameBeside(piece);
+    const Leftover leftover(changed);
     std::error_code error;
     const auto cannotWrite = [&] {
         std::filesystem::remove(changed, error);

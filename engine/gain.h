@@ -39,6 +39,7 @@ std::optional<double> shortenedFade(double seconds, std::int64_t pieceSamples, i
 /// The frames keep their lengths, CRC-protected frames get their CRC again, and the header's
 /// LAME tag is sealed again so that its music CRC stays true.
 ///
-/// The piece is written beside itself and renamed over the old one only once whole. Returns an
+/// The piece is written beside itself and renamed over the old one only once whole; a signal that
+/// ends the program meanwhile removes the copy (removeLeftovers()). Returns an
 /// empty optional on success, else the reason in English; on failure the file is as it was.
 std::optional<std::string> applyGain(const std::filesystem::path &piece, const GainChange &change);
