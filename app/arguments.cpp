@@ -99,6 +99,8 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
     }
     if (parsed.operands.size() != 3)
         return UsageError{"--cut 需要 START、END 和 FILE 三个参数。"};
+    if (parsed.operands[2].empty())
+        return UsageError{"要剪切的文件名不能为空。"};
     // The gain is changed in the piece once it is whole, which a stream never is.
     if (parsed.output == "-" && (parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume))
         return UsageError{"写到标准输出（-o -）时不能淡入淡出或调整音量。"};
@@ -116,15 +118,20 @@ std::string generalText(double v)
     return text;
 }
 
-std::filesystem::path pieceTarget(const std::filesystem::path &song, const std::optional<std::string> &output)
+std::filesystem::path pieceTarget(const std::filesystem::path &song, const std::optional<std::string> &output,
+                                  std::error_code &error)
 {
-    const std::filesystem::path songPath = std::filesystem::absolute(song).lexically_normal();
+    const std::filesystem::path songPath = std::filesystem::absolute(song, error).lexically_normal();
     const std::string pieceName = CutWords::piecePrefix + std::string("1") + songPath.filename().string();
+    if (error)
+        return {};
     if (!output)
         return songPath.parent_path() / pieceName;
-    const std::filesystem::path out = std::filesystem::absolute(*output).lexically_normal();
-    std::error_code error;
-    if (output->back() == '/' || std::filesystem::is_directory(out, error))
+    const std::filesystem::path out = std::filesystem::absolute(*output, error).lexically_normal();
+    if (error)
+        return {};
+    std::error_code notAFolder;
+    if (output->back() == '/' || std::filesystem::is_directory(out, notAFolder))
         return out / pieceName;
     return endsWithMp3(*output) ? out : std::filesystem::path(out.string() + ".mp3");
 }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <variant>
 #include <vector>
 
@@ -40,5 +41,7 @@ std::string generalText(double v);
 
 /// Where a cut of \a song goes: beside it as the piece prefix, 1 and its name; into the folder
 /// \a output names, under that name, where it is one (or ends in "/"); else at \a output, with
-/// ".mp3" added unless it ends so in any letter case. Always an absolute path. Not for "-".
-std::filesystem::path pieceTarget(const std::filesystem::path &song, const std::optional<std::string> &output);
+/// ".mp3" added unless it ends so in any letter case. Always an absolute path; empty, with
+/// \a error set, where a relative name cannot be made one (the working folder is gone). Not for "-".
+std::filesystem::path pieceTarget(const std::filesystem::path &song, const std::optional<std::string> &output,
+                                  std::error_code &error);

@@ -3,6 +3,7 @@
 #include "app/modules.h"
 #include "core/cuttexts.h"
 #include "engine/gain.h"
+#include "engine/leftovers.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
 #include "engine/songtags.h"
@@ -10,10 +11,12 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <string_view>
 
 #include <fcntl.h>
@@ -54,6 +57,10 @@ constexpr char noGainLayer2[] = "这首歌是MPEG Layer II格式，不能淡入�
 constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），已删除写好的铃声：\n%2";
 constexpr char noTerminal[] = "标准输出是终端：铃声只写到文件或管道，请重定向标准输出。";
 constexpr char pathNotPrinted[] = "无法在标准输出上写出铃声的路径（%1），已删除写好的铃声：\n%2";
+constexpr char fadeShortened[] = "%1缩短为 %2 秒：淡入、淡出各至多为铃声长度（%3 秒）的三分之一。";
+constexpr char fadeDropped[] = "铃声只有 %3 秒，太短，没有%1。";
+constexpr char fadeIn[] = "淡入";
+constexpr char fadeOut[] = "淡出";
 // Causes the system has no word for.
 constexpr char songChanged[] = "the song changed while it was read";
 constexpr char bytesLost[] = "the disk kept fewer bytes than were written";
@@ -144,12 +151,15 @@ std::optional<std::vector<std::uint8_t>> pieceTag(const SongMap &map, const std:
     return SongTags::read(song).renderForPiece(lengthMs);
 }
 
-/// Runs \a file to its end. On a terminal a line on standard error shows how far it has come,
-/// and goes when it is done; piped, nothing is said.
+/// Runs \a file until the piece is whole. On a terminal a line on standard error shows how far it
+/// has come, and goes when it is done; piped, nothing is said.
 PieceFile::State writeThrough(PieceFile &file)
 {
-    if (!::isatty(STDERR_FILENO))
-        return file.run();
+    if (!::isatty(STDERR_FILENO)) {
+        while (file.step(std::numeric_limits<std::int64_t>::max()) == PieceFile::State::Writing) {
+        }
+        return file.state();
+    }
     const std::int64_t length = std::max<std::int64_t>(1, file.parts().length());
     int shown = 0;
     std::fprintf(stderr, progress, shown);
@@ -160,6 +170,46 @@ PieceFile::State writeThrough(PieceFile &file)
     }
     std::fputs("\r\033[K", stderr);
     return state;
+}
+
+/// Ends the program as \a signal does by default, once what the cut wrote is gone.
+void endInterruptedCut(int signal)
+{
+    removeLeftovers();
+    // The handler has given way to the default action, which runs once this returns.
+    ::raise(signal);
+}
+
+/// Ctrl+C, a kill and a closed terminal end a cut without leaving what it wrote, with the status
+/// a shell expects of them. A signal ignored from the start (nohup, a background job) stays so.
+void endCutsCleanlyOnSignals()
+{
+    constexpr int endings[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction action = {};
+    action.sa_handler = &endInterruptedCut;
+    action.sa_flags = SA_RESETHAND;
+    ::sigemptyset(&action.sa_mask);
+    for (const int signal : endings)
+        ::sigaddset(&action.sa_mask, signal);
+    for (const int signal : endings) {
+        struct sigaction before = {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
+}
+
+/// Says on standard error where a fade of \a seconds asked at the \a which end is shorter than
+/// asked on a piece \a samples long, or left out.
+void sayShortenedFade(const char *which, double seconds, std::int64_t samples, int sampleRate)
+{
+    const auto done = shortenedFade(seconds, samples, sampleRate);
+    if (!done)
+        return;
+    const auto milliseconds = [](double s) { return generalText(std::round(s * 1000) / 1000); };
+    std::fprintf(stderr, "%s\n",
+                 oneLine(*done > 0 ? fadeShortened : fadeDropped,
+                         {which, milliseconds(*done), milliseconds(double(samples) / sampleRate)})
+                     .c_str());
 }
 
 } // namespace
@@ -174,13 +224,19 @@ int runCut(const Arguments &arguments)
         const std::string &wrong = !start ? startText : endText;
         return usage("无法识别的时间：" + wrong + (wrong[0] == '-' ? "（时间不能为负）" : ""));
     }
-    const std::filesystem::path song = std::filesystem::absolute(arguments.operands[2]).lexically_normal();
+    std::error_code noFolder;
+    const std::filesystem::path song = std::filesystem::absolute(arguments.operands[2], noFolder).lexically_normal();
+    if (noFolder)
+        return refuse(oneLine(CutWords::sourceUnreadable, {noFolder.message(), arguments.operands[2]}));
     if (const int refused = checkSong(song))
         return refused;
     const bool toStream = arguments.output == "-";
     if (toStream && ::isatty(STDOUT_FILENO))
         return refuse(noTerminal);
-    const std::filesystem::path target = toStream ? std::filesystem::path() : pieceTarget(song, arguments.output);
+    const std::filesystem::path target = toStream ? std::filesystem::path() : pieceTarget(song, arguments.output, noFolder);
+    if (noFolder)
+        return refuse(oneLine(CutWords::pieceWriteFailed,
+                              {noFolder.message(), arguments.output.value_or(std::string())}));
 
     const double startSeconds = std::min(*start, latestTime);
     const double endSeconds = std::min(*end, latestTime);
@@ -213,7 +269,17 @@ int runCut(const Arguments &arguments)
     NewFile file(target, arguments.overwrite);
     StreamTarget stream(STDOUT_FILENO);
     PieceFile writer(std::move(parts), source, toStream ? static_cast<PieceTarget &>(stream) : file);
-    if (writeThrough(writer) == PieceFile::State::Failed) {
+    endCutsCleanlyOnSignals();
+    PieceFile::State state = writeThrough(writer);
+    // The gain changes in the whole piece before it takes its name: a piece it cannot change is
+    // not the piece that was asked for, and goes with the writer.
+    if (state == PieceFile::State::Whole && gain.any()) {
+        if (const auto why = applyGain(file.temporary(), gain))
+            return refuse(oneLine(gainFailed, {why->c_str(), target.c_str()}));
+    }
+    if (state == PieceFile::State::Whole)
+        state = writer.name();
+    if (state == PieceFile::State::Failed) {
         switch (writer.fault()) {
         case PieceFile::Fault::Song:
             return refuse(oneLine(CutWords::sourceReadFailed,
@@ -231,14 +297,9 @@ int runCut(const Arguments &arguments)
     }
     if (toStream)
         return CommandLineOk;
-    // The gain changes in a copy that replaces the piece only when whole; a piece it cannot
-    // change is not the piece that was asked for.
-    if (gain.any()) {
-        if (const auto why = applyGain(target, gain)) {
-            ::unlink(target.c_str());
-            return refuse(oneLine(gainFailed, {why->c_str(), target.c_str()}));
-        }
-    }
+    const std::int64_t samples = piece.endSample - piece.startSample;
+    sayShortenedFade(fadeIn, gain.fadeInSeconds, samples, map->sampleRate());
+    sayShortenedFade(fadeOut, gain.fadeOutSeconds, samples, map->sampleRate());
     // Whoever runs the cut learns where the piece went only from this line: without it, the
     // piece would be a file nobody asked for.
     std::printf("%s\n", target.c_str());

@@ -1,3 +1,4 @@
+#include "app/closingsignals.h"
 #include "app/commandline.h"
 #include "app/desktopapp.h"
 #include "app/modules.h"
@@ -10,6 +11,7 @@
 #include <QList>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,9 +62,8 @@ void sayHeldMessages()
     heldMessages.clear();
 }
 
-} // namespace
-
-extern "C" int mp3cutterRunWindow(int argc, char *argv[])
+/// Runs the window until it is closed; \a received the signal that closed it, or 0.
+int runWindow(int argc, char *argv[], int &received)
 {
     qInstallMessageHandler(&holdMessage);
     QApplication app(argc, argv);
@@ -80,6 +81,24 @@ extern "C" int mp3cutterRunWindow(int argc, char *argv[])
         QApplication::installTranslator(&qtTexts);
 
     DesktopApp desktop(QApplication::arguments(), &makePlayer, QStringLiteral(MP3CUTTER_PLAYER_MODULE));
+    const ClosingSignals closing;
     desktop.window().show();
-    return app.exec();
+    const int status = QApplication::exec();
+    received = closing.received();
+    return status;
+}
+
+} // namespace
+
+extern "C" int mp3cutterRunWindow(int argc, char *argv[])
+{
+    int received = 0;
+    const int status = runWindow(argc, argv, received);
+    // Closed by a signal, and all put away: the program ends as the signal ends it, with the
+    // status a shell expects.
+    if (received != 0) {
+        std::signal(received, SIG_DFL);
+        std::raise(received);
+    }
+    return status;
 }

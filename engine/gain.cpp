@@ -1,5 +1,6 @@
 #include "engine/gain.h"
 
+#include "engine/leftovers.h"
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
 #include "engine/songmap.h"
@@ -142,22 +143,18 @@ public:
         : m_begin(piece.firstSample())
         , m_end(piece.endSample())
     {
-        const std::int64_t most = (m_end - m_begin) / fadeShare;
-        const auto samples = [&](double seconds) {
-            return std::min(most, std::int64_t(std::llround(std::max(0.0, seconds) * piece.sampleRate())));
-        };
         // The granules that reach the edge are silent and those whose sound lies wholly past the
         // fade are left alone, so the ramp between them is a reach shorter than the fade.
-        // A ramp shorter than a granule would be no fade but a cut: that end stays as it is.
         const auto ramp = [&](double seconds) {
-            const std::int64_t length = samples(seconds) - granuleReach;
-            return length >= granuleSamples ? length : 0;
+            const std::int64_t samples = fadeSamples(seconds, m_end - m_begin, piece.sampleRate());
+            return samples > 0 ? samples - granuleReach : 0;
         };
         m_fadeInRamp = ramp(change.fadeInSeconds);
         m_fadeOutRamp = ramp(change.fadeOutSeconds);
     }
 
     void raiseBy(int steps) { m_raise = steps; }
+    bool fades() const { return m_fadeInRamp > 0 || m_fadeOutRamp > 0; }
 
     /// Steps by which granule \a k's global_gain changes: up for the whole, down for the fades.
     int stepsFor(std::int64_t k) const
@@ -353,6 +350,24 @@ bool GainChange::any() const
     return fadeInSeconds > 0 || fadeOutSeconds > 0 || maxVolume;
 }
 
+std::int64_t fadeSamples(double seconds, std::int64_t pieceSamples, int sampleRate)
+{
+    const std::int64_t samples = std::min(pieceSamples / fadeShare,
+                                          std::int64_t(std::llround(std::max(0.0, seconds) * sampleRate)));
+    // A ramp shorter than a granule would be no fade but a cut.
+    return samples - granuleReach >= granuleSamples ? samples : 0;
+}
+
+std::optional<double> shortenedFade(double seconds, std::int64_t pieceSamples, int sampleRate)
+{
+    const std::int64_t done = fadeSamples(seconds, pieceSamples, sampleRate);
+    // A sample or two less than asked, as a piece of a third of a fade's length has it, is the
+    // fade that was asked for.
+    if (seconds <= 0 || std::llround(seconds * sampleRate) - done < sampleRate / 1000)
+        return std::nullopt;
+    return double(done) / sampleRate;
+}
+
 std::optional<std::string> applyGain(const std::filesystem::path &piece, const GainChange &change)
 {
     const std::optional<SongMap> map = scanSong(piece);
@@ -362,11 +377,25 @@ std::optional<std::string> applyGain(const std::filesystem::path &piece, const G
         return std::nullopt;
 
     GainPlan plan(*map, change);
+    const std::filesystem::path changed = freeNameBeside(piece);
+    const Leftover leftover(changed);
+    std::error_code error;
+    const auto cannotWrite = [&] {
+        std::filesystem::remove(changed, error);
+        return "cannot write " + changed.string();
+    };
     if (change.maxVolume) {
-        const auto peak = decodedPeak(piece);
         const auto highest = highestGain(piece, *map);
-        if (!peak || !highest)
+        // The fades lower what they cover, perhaps the loudest sound of all: how far the piece
+        // rises is measured on it faded. Every granule then rises by the same steps, and every
+        // decoded sample by the same factor (measured: to a float's precision).
+        if (plan.fades() && !writeChanged(piece, *map, plan, changed))
+            return cannotWrite();
+        const auto peak = decodedPeak(plan.fades() ? changed : piece);
+        if (!peak || !highest) {
+            std::filesystem::remove(changed, error);
             return "cannot decode " + piece.string();
+        }
         // Digital silence stays as it is: there is nothing to make louder.
         if (*peak > 0) {
             const int steps = int(std::floor(std::log10(loudest / *peak) * 20.0 / stepDb));
@@ -374,12 +403,8 @@ std::optional<std::string> applyGain(const std::filesystem::path &piece, const G
         }
     }
 
-    const std::filesystem::path changed = freeNameBeside(piece);
-    std::error_code error;
-    if (!writeChanged(piece, *map, plan, changed)) {
-        std::filesystem::remove(changed, error);
-        return "cannot write " + changed.string();
-    }
+    if (!writeChanged(piece, *map, plan, changed))
+        return cannotWrite();
     std::filesystem::rename(changed, piece, error);
     if (error) {
         std::filesystem::remove(changed, error);

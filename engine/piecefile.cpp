@@ -1,6 +1,7 @@
 #include "engine/piecefile.h"
 
 #include "engine/fileio.h"
+#include "engine/leftovers.h"
 #include "engine/pieceheader.h"
 
 #include <algorithm>
@@ -231,9 +232,14 @@ bool NewFile::create()
         char name[32];
         std::snprintf(name, sizeof name, ".mp3cut-%06x.part", digits(random));
         m_temporary = folder / name;
+        // A signal that ends the program finds the file held, or not yet there: it never
+        // removes a file of that name that is not this one.
+        const SignalsHeldBack held;
         m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
+            m_leftover.hold(m_temporary);
             return true;
+        }
         if (errno != EEXIST)
             break;
     }
@@ -278,6 +284,8 @@ std::optional<std::int64_t> NewFile::close()
 
 PieceTarget::Naming NewFile::name()
 {
+    // Once named, the piece is the user's: a signal must not find it named and still held.
+    const SignalsHeldBack held;
     Naming naming = Naming::Failed;
     if (m_replace)
         naming = ::rename(m_temporary.c_str(), m_path.c_str()) == 0 ? Naming::Named : Naming::Failed;
@@ -287,8 +295,10 @@ PieceTarget::Naming NewFile::name()
         naming = errno == EEXIST ? Naming::Taken : Naming::Failed;
     if (naming == Naming::Failed)
         m_error = errno;
-    if (naming == Naming::Named)
+    if (naming == Naming::Named) {
         m_temporary.clear();
+        m_leftover.release();
+    }
     return naming;
 }
 
@@ -299,6 +309,7 @@ void NewFile::discard()
     m_fd = -1;
     if (!m_temporary.empty())
         ::unlink(m_temporary.c_str());
+    m_leftover.release();
     m_temporary.clear();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/leftovers.h"
 #include "engine/placement.h"
 
 #include <cstdint>
@@ -168,6 +169,9 @@ public:
     Naming name() override;
     void discard() override;
     int error() const override { return m_error; }
+    /// The piece's file while it is written and whole, before it takes its name; while it is,
+    /// a signal that ends the program removes it (removeLeftovers()).
+    const std::filesystem::path &temporary() const { return m_temporary; }
 
 private:
     bool failed();
@@ -175,6 +179,7 @@ private:
     std::filesystem::path m_path;
     bool m_replace = false;
     std::filesystem::path m_temporary;
+    Leftover m_leftover;
     int m_fd = -1;
     int m_error = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <system_error>
 
 namespace {
@@ -59,10 +60,13 @@ std::optional<double> timeTextSeconds(std::string_view text)
     }
     if (!isWhole(minutesText) || !isClockSeconds(secondsText))
         return std::nullopt;
-    const double hours = hoursText.empty() ? 0.0 : decimal(hoursText).value_or(0.0);
-    const double minutes = decimal(minutesText).value_or(0.0);
+    // Digits past any double read as nothing, not as 0; and hours a double holds may still make
+    // seconds it cannot.
+    const std::optional<double> hours = hoursText.empty() ? 0.0 : decimal(hoursText);
+    const std::optional<double> minutes = decimal(minutesText);
     const std::optional<double> seconds = decimal(secondsText);
-    if (!seconds || *seconds >= 60.0 || (!hoursText.empty() && minutes >= 60.0))
+    if (!hours || !minutes || !seconds || *seconds >= 60.0 || (!hoursText.empty() && *minutes >= 60.0))
         return std::nullopt;
-    return hours * 3600.0 + minutes * 60.0 + *seconds;
+    const double total = *hours * 3600.0 + *minutes * 60.0 + *seconds;
+    return std::isfinite(total) ? std::optional(total) : std::nullopt;
 }

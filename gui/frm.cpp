@@ -2,6 +2,7 @@
 
 #include "core/cutsession.h"
 #include "core/numbertext.h"
+#include "engine/gain.h"
 #include "gui/fonts.h"
 #include "gui/frma.h"
 #include "gui/frmtexts.h"
@@ -27,6 +28,8 @@
 #include <QStyleHints>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
 
 const QColor lightGreen(192, 255, 192);
@@ -50,6 +53,23 @@ QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent
     box->setObjectName(name);
     box->setGeometry(where);
     return box;
+}
+
+/// Where the fades of a piece kept from \a song are shorter than a fade: at most a third of the
+/// piece each, or none on a piece too short for any. Empty where they are as long as asked.
+QString fadeNote(const GainChoice &gain, const SongMap *song, const TimeWindow &kept)
+{
+    if (!(gain.fadeIn || gain.fadeOut) || !song || song->reference.layer != 3)
+        return {};
+    const auto done = shortenedFade(defaultFadeSeconds, song->sampleAt(kept.to) - song->sampleAt(kept.from),
+                                    song->sampleRate());
+    if (!done)
+        return {};
+    const QString which = gain.fadeIn && gain.fadeOut ? FrmText::fadeInAndOut
+                          : gain.fadeIn               ? FrmText::fadeIn
+                                                      : FrmText::fadeOut;
+    return *done > 0 ? FrmText::fadeShortened.arg(which, generalText(std::round(*done * 10) / 10))
+                     : FrmText::fadeLeftOut.arg(which);
 }
 
 TransportBar *transportBar(PlayerEngine *engine, const QString &name, QWidget *pane, const QRect &where)
@@ -154,6 +174,9 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     m_fadeOutBox = checkBox(QStringLiteral("chkFadeOut"), FrmText::fadeOut, m_panes[2], twips(1440, 2580, 1080, 405));
     m_maxVolumeBox = checkBox(QStringLiteral("chkMaxVolume"), FrmText::maxVolume, m_panes[2],
                               twips(2640, 2580, 1800, 405));
+    m_fadeNote = new QLabel(m_panes[2]);
+    m_fadeNote->setObjectName(QStringLiteral("lblFade"));
+    m_fadeNote->setGeometry(twips(4440, 2580, 2700, 405));
     m_saveButton = styledButton(QStringLiteral("dcButton2"), FrmText::save, m_panes[2], twips(240, 3120, 2295, 615),
                                 paleGrey);
     m_recutButton = styledButton(QStringLiteral("dcButton3"), FrmText::recut, m_panes[2],
@@ -233,6 +256,9 @@ void Frm::showState()
     m_fadeInBox->setChecked(state.gain.fadeIn);
     m_fadeOutBox->setChecked(state.gain.fadeOut);
     m_maxVolumeBox->setChecked(state.gain.maxVolume);
+    m_fadeNote->setText(m_lastCut && m_lastCut->song == state.sourcePath
+                            ? fadeNote(state.gain, m_session.songMap(), m_lastCut->kept)
+                            : QString());
 
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
     m_songBar->waveform()->setMarks(textValue(state.startPos),

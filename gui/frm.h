@@ -83,6 +83,8 @@ private:
     QCheckBox *m_fadeInBox = nullptr;
     QCheckBox *m_fadeOutBox = nullptr;
     QCheckBox *m_maxVolumeBox = nullptr;
+    /// Says when the fades are shorter than asked.
+    QLabel *m_fadeNote = nullptr;
     /// Mirrors of the session's sizes, hidden as they always were.
     std::array<QLineEdit *, 3> m_sizeBoxes{};
     QLineEdit *m_outputFolderBox = nullptr;

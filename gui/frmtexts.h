@@ -27,6 +27,10 @@ inline const QString continueCutting = QStringLiteral("继续剪切！");
 inline const QString fadeIn = QStringLiteral("淡入");
 inline const QString fadeOut = QStringLiteral("淡出");
 inline const QString maxVolume = QStringLiteral("音量最大化");
+inline const QString fadeInAndOut = QStringLiteral("淡入淡出");
+/// Beside the boxes, when the piece is too short for fades of the full length.
+inline const QString fadeShortened = QStringLiteral("%1缩短为%2秒");
+inline const QString fadeLeftOut = QStringLiteral("铃声太短，未%1");
 
 /// The player's module could not be loaded: the songs cannot be heard, so no marks can be set.
 inline const QString playerMissing = QStringLiteral("找不到播放组件（%1），无法播放歌曲，也就无法标记起点和终点。请重新安装本程序。");

@@ -160,6 +160,8 @@ private slots:
         QTest::newRow("blank") << "" << std::optional<double>();
         QTest::newRow("words") << "1 min" << std::optional<double>();
         QTest::newRow("exponent") << "1e2" << std::optional<double>();
+        QTest::newRow("more minutes than a double holds") << "0:" + QString(309, u'9') + ":00" << std::optional<double>();
+        QTest::newRow("more hours than seconds hold") << QString(306, u'9') + ":00:00" << std::optional<double>();
     }
     void timeTextSeconds()
     {

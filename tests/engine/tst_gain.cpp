@@ -144,6 +144,8 @@ private slots:
     void fadesReachSilenceAndLeaveTheRestAlone();
     void loudnessRaisesEverySampleAlikeToJustBelowFullScale_data();
     void loudnessRaisesEverySampleAlikeToJustBelowFullScale();
+    void fadedLoudnessRisesAsFarAsTheFadedPeakAllows_data();
+    void fadedLoudnessRisesAsFarAsTheFadedPeakAllows();
     void protectedFramesAndTheLameTagStillPassTheirCrcs_data();
     void protectedFramesAndTheLameTagStillPassTheirCrcs();
     void aPieceTooShortForARampKeepsItsEnds();
@@ -241,6 +243,24 @@ void TestGain::loudnessRaisesEverySampleAlikeToJustBelowFullScale()
     const QByteArray raised = readAll(pieces.changed);
     QVERIFY(!applyGain(fileSystemPath(pieces.changed), {0, 0, true}));
     QVERIFY(readAll(pieces.changed) == raised);
+}
+
+void TestGain::fadedLoudnessRisesAsFarAsTheFadedPeakAllows_data()
+{
+    loudnessRaisesEverySampleAlikeToJustBelowFullScale_data();
+}
+
+void TestGain::fadedLoudnessRisesAsFarAsTheFadedPeakAllows()
+{
+    // The fades may cover the piece's loudest sound: what rises is the piece as faded.
+    QFETCH(QString, song);
+    Pieces pieces;
+    QVERIFY2(pieces.make(song, {defaultFadeSeconds, defaultFadeSeconds, true}), qPrintable(pieces.why()));
+    const DecodedSound after = decodeMp3(pieces.changed);
+    QVERIFY2(after.problems.isEmpty(), qPrintable(after.problems.join('\n')));
+    const qint16 peak = peakOf(after);
+    QVERIFY2(peak >= 32768 / oneStep && peak < 32767, qPrintable(QString::number(peak)));
+    QVERIFY(!after.samples.contains(-32768));
 }
 
 void TestGain::protectedFramesAndTheLameTagStillPassTheirCrcs_data()

@@ -1,6 +1,7 @@
 // The program from the command line: cuts without a window, its refusals and their statuses, and
 // a song handed to the window or dropped on it.
 
+#include "app/closingsignals.h"
 #include "app/desktopapp.h"
 #include "core/pathrules.h"
 #include "engine/gain.h"
@@ -18,7 +19,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -66,6 +70,20 @@ Run runProgram(const QStringList &args, const QStringList &environment = {})
     QProcess process;
     startProgram(process, args, environment);
     return finished(process);
+}
+
+/// A song of an hour and more, its frames a copy of the fixture's again and again: long enough
+/// to copy that a cut of it is caught while it writes.
+QString longSong(const QString &folder)
+{
+    const QString path = folder + QStringLiteral("/long.mp3");
+    return writeFile(path, readAll(fixtures + QStringLiteral("cbr-tones.mp3")).repeated(256)) ? path : QString();
+}
+
+/// The temporary files of pieces being written in \a folder.
+QStringList piecesBeingWritten(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".mp3cut-*")}, QDir::Files | QDir::Hidden);
 }
 
 } // namespace
@@ -152,6 +170,9 @@ private slots:
         QTest::newRow("a fade without its seconds") << QStringList{"--cut", "1", "2", song, "--fade-in"} << 2 << "秒数";
         QTest::newRow("a fade to standard output") << QStringList{"--cut", "1", "2", song, "-o", "-", "--max-volume"} << 2 << "标准输出";
         QTest::newRow("a fade for the window") << QStringList{"--fade-in", "1", song} << 2 << "--cut";
+        QTest::newRow("no song name") << QStringList{"--cut", "1", "2", ""} << 2 << "文件名不能为空";
+        QTest::newRow("more minutes than a number holds")
+            << QStringList{"--cut", "0:" + QString(320, u'1') + ":00", "2", song} << 2 << "无法识别的时间";
     }
 
     void refusalsSayWhyAndWriteNothing()
@@ -176,6 +197,59 @@ private slots:
         QCOMPARE(filesIn(dir->path()), before);
         QCOMPARE(readAll(dir->filePath(QStringLiteral("taken.mp3"))), QByteArray("kept"));
         QCOMPARE(readAll(song), songBytes);
+    }
+
+    void aSignalEndsTheCutAndLeavesNothing_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl+C") << SIGINT;
+        QTest::newRow("a kill") << SIGTERM;
+        QTest::newRow("a closed terminal") << SIGHUP;
+    }
+
+    void aSignalEndsTheCutAndLeavesNothing()
+    {
+        QFETCH(int, signal);
+        const QString song = longSong(dir->path());
+        QProcess cut;
+        // As from a terminal: a job started in the background would find Ctrl+C ignored.
+        cut.setChildProcessModifier([] {
+            for (const int ending : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(ending, SIG_DFL);
+        });
+        startProgram(cut, {QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("4000"), song});
+        QVERIFY(cut.waitForStarted());
+        QDeadlineTimer deadline(30000);
+        while (piecesBeingWritten(dir->path()).isEmpty() && cut.state() == QProcess::Running && !deadline.hasExpired())
+            QThread::usleep(500);
+        // Held where it is, so that the signal lands while the piece is written, however fast.
+        QCOMPARE(::kill(pid_t(cut.processId()), SIGSTOP), 0);
+        QCOMPARE(piecesBeingWritten(dir->path()).size(), 1);
+        QCOMPARE(::kill(pid_t(cut.processId()), signal), 0);
+        QCOMPARE(::kill(pid_t(cut.processId()), SIGCONT), 0);
+        QVERIFY(cut.waitForFinished(30000));
+        // Ended by the signal itself: a shell says 128 + its number.
+        QCOMPARE(cut.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(cut.exitCode(), signal);
+        QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("long.mp3")}));
+    }
+
+    void aSignalClosesTheWindowAndRemovesItsCut()
+    {
+        const QString song = longSong(dir->path());
+        Harness h;
+        const ClosingSignals closing;
+        h.frm->show();
+        h.choose(song);
+        h.markAt(1);
+        h.session->markEndAndCutAt(4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!piecesBeingWritten(dir->path()).isEmpty(), 30000);
+        QVERIFY(h.session->cutRunning());
+        QCOMPARE(::raise(SIGTERM), 0);
+        QTRY_VERIFY(!h.frm->isVisible());
+        QCOMPARE(closing.received(), SIGTERM);
+        QVERIFY(!h.session->cutRunning());
+        QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("long.mp3")}));
     }
 
     void overwriteReplaces()
@@ -250,6 +324,18 @@ private slots:
                                     QStringLiteral("--max-volume")});
         QCOMPARE(run.status, 0);
         QCOMPARE(readAll(byProgram), readAll(bySession));
+    }
+
+    void aShortenedFadeIsSaid()
+    {
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("5.5"), song,
+                                    QStringLiteral("--fade-in"), QStringLiteral("1.6"), QStringLiteral("--fade-out"),
+                                    QStringLiteral("1.5")});
+        QCOMPARE(run.status, 0);
+        // A fade of a third of the piece is as asked; one longer is not.
+        QCOMPARE(run.err.count(u'\n'), 1);
+        QVERIFY2(run.err.startsWith(QStringLiteral("淡入缩短为 1.5 秒")), qPrintable(run.err));
     }
 
     void aFolderGetsThePieceUnderItsDefaultName()

@@ -281,6 +281,10 @@ private slots:
         };
 
         QVERIFY(tick("chkFadeIn"));
+        // Each fade takes at most a third of the piece's two seconds.
+        const auto *fadeNote = h->child<QLabel>("lblFade");
+        QVERIFY(fadeNote);
+        QCOMPARE(fadeNote->text(), QStringLiteral("淡入缩短为0.7秒"));
         const QByteArray faded = readAll(piece);
         QVERIFY(faded.size() == plain.size() && faded != plain);
         QCOMPARE(h->fakePiece->loads, QStringList({piece, piece}));
