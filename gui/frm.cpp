@@ -2,6 +2,7 @@
 
 #include "core/cutsession.h"
 #include "core/numbertext.h"
+#include "core/texts.h"
 #include "gui/fonts.h"
 #include "gui/frma.h"
 #include "gui/frmtexts.h"
@@ -41,6 +42,9 @@ StyledButton *styledButton(const QString &name, const QString &caption, QWidget 
     button->setGeometry(where);
     button->setBackground(colour);
     button->setFont(cjkFont(QStringLiteral("宋体"), pointSize));
+    // A click leaves the focus where it was, on the player, whose Space plays and pauses; the
+    // keyboard still reaches the button by Tab and by its Alt key.
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -49,6 +53,7 @@ QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent
     auto *box = new QCheckBox(caption, parent);
     box->setObjectName(name);
     box->setGeometry(where);
+    box->setFocusPolicy(Qt::TabFocus);
     return box;
 }
 
@@ -230,9 +235,17 @@ void Frm::showState()
     for (int i = 0; i < 3; ++i)
         m_sizeBoxes[i]->setText(state.mirrors.sizeBoxes[i]);
     m_statusLabel->setText(state.mirrors.status);
-    m_fadeInBox->setChecked(state.gain.fadeIn);
-    m_fadeOutBox->setChecked(state.gain.fadeOut);
-    m_maxVolumeBox->setChecked(state.gain.maxVolume);
+    // The boxes say how the piece plays; without one, how the next will. A piece whose song has
+    // no gain to change keeps them off, and says why.
+    const GainChoice shown = state.piece ? state.piece->gain : state.gain;
+    m_fadeInBox->setChecked(shown.fadeIn);
+    m_fadeOutBox->setChecked(shown.fadeOut);
+    m_maxVolumeBox->setChecked(shown.maxVolume);
+    const bool changeable = !state.piece || state.piece->layer == 3;
+    for (QCheckBox *box : {m_fadeInBox, m_fadeOutBox, m_maxVolumeBox}) {
+        box->setEnabled(changeable);
+        box->setToolTip(changeable ? QString() : CutText::noGain(state.piece->layer));
+    }
 
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
     m_songBar->waveform()->setMarks(textValue(state.startPos),
@@ -258,6 +271,10 @@ void Frm::showStep(int n)
     m_stepIndicators[a]->setEnabled(false);
     m_stepIndicators[b]->setEnabled(false);
     m_stepIndicators[t]->setEnabled(true);
+    // The focus goes where the step is worked: on a button that has just gone, it would pass to
+    // its neighbour, and Space meant for the player would press 重新选择 or 保存.
+    QWidget *const worked[3] = {m_browseButton, m_songBar->waveform(), m_pieceBar->waveform()};
+    worked[t]->setFocus();
 }
 
 void Frm::unlessJustShown(void (CutSession::*intent)())
