@@ -62,9 +62,8 @@ constexpr char fadeDropped[] = "铃声只有 %3 秒，太短，没有%1。";
 constexpr char fadeIn[] = "淡入";
 constexpr char fadeOut[] = "淡出";
 // Causes the system has no word for.
-constexpr char songChanged[] = "the song changed while it was read";
-constexpr char bytesLost[] = "the disk kept fewer bytes than were written";
-constexpr char addOverwrite[] = " (加 --overwrite 即可替换)";
+constexpr char songChanged[] = "文件在读取时被改动";
+constexpr char bytesLost[] = "写入的内容不完整";
 constexpr char standardOutput[] = "标准输出";
 constexpr char progress[] = "\r剪切中… %d%%";
 /// Later than any song ends: the engine counts samples in 64 bits, which a time of 10^15 s would overflow.
@@ -120,24 +119,22 @@ bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b)
 /// The refusal of marks that make no piece: wrong arguments where the marks themselves are
 /// wrong, a refused cut where the song is too short for them.
 int refuseMarks(MarkProblem problem, const SongMap &song, const std::filesystem::path &path,
-                const std::string &start, const std::string &end)
+                double start, double end)
 {
     switch (problem) {
     case MarkProblem::EndNotAfterStart:
-        std::fprintf(stderr, "%s\n", CutWords::endBeforeStart);
-        return CommandLineUsage;
-    case MarkProblem::TooClose: {
-        const std::string frameMs = std::to_string(std::lround(song.samplesPerFrame * 1000.0 / song.sampleRate()));
-        std::fprintf(stderr, "%s\n", oneLine(CutWords::marksTooClose, {frameMs}).c_str());
-        return CommandLineUsage;
-    }
+        return usage(CutWords::endBeforeStart);
+    case MarkProblem::TooClose:
+        return usage(oneLine(CutWords::marksTooClose,
+                             {std::to_string(std::lround(song.samplesPerFrame * 1000.0 / song.sampleRate()))}));
     case MarkProblem::StartPastEnd:
     case MarkProblem::EndPastEnd:
         break;
     }
     const bool startPast = problem == MarkProblem::StartPastEnd;
-    return refuse(oneLine(startPast ? CutWords::startPastEnd : CutWords::endPastEnd,
-                          {startPast ? start : end, generalText(song.duration()), path.c_str()}));
+    return refuse(oneLine(CutWords::pastEnd(startPast, startPast ? start : end, song.duration(),
+                                            double(song.samplesPerFrame) / song.sampleRate()),
+                          {path.c_str()}));
 }
 
 /// The tag a piece \a lengthMs long of \a song carries; empty for a song with nothing a tag
@@ -245,7 +242,7 @@ int runCut(const Arguments &arguments)
         return refuse(oneLine(CutWords::sourceNotMp3, {song.c_str()}));
     const auto placed = placePiece(*map, startSeconds, endSeconds);
     if (const auto *problem = std::get_if<MarkProblem>(&placed))
-        return refuseMarks(*problem, *map, song, generalText(*start), generalText(*end));
+        return refuseMarks(*problem, *map, song, startSeconds, endSeconds);
     const Placement &piece = std::get<Placement>(placed);
     const GainChange gain{arguments.fadeIn, arguments.fadeOut, arguments.maxVolume};
     if (gain.any() && map->reference.layer != 3)
@@ -254,7 +251,7 @@ int runCut(const Arguments &arguments)
         return refuse(oneLine(CutWords::targetIsSource, {target.c_str()}));
     struct stat existing = {};
     if (!toStream && !arguments.overwrite && ::lstat(target.c_str(), &existing) == 0)
-        return refuse(oneLine(CutWords::replaceTarget, {target.c_str()}) + addOverwrite);
+        return refuse(oneLine(CutWords::targetExists, {target.c_str()}));
     errno = 0;
     auto lead = leadFrames(*map, piece, song);
     if (!lead)
@@ -263,7 +260,7 @@ int runCut(const Arguments &arguments)
     const std::int64_t lengthMs = std::llround(double(piece.endSample - piece.startSample) * 1000.0 / map->sampleRate());
     auto tag = pieceTag(*map, song, lengthMs);
     if (!tag)
-        return refuse("mp3cutter: the tags module " MP3CUTTER_TAGS_MODULE " is missing; reinstall the program");
+        return refuse("mp3cutter：找不到标签组件（" MP3CUTTER_TAGS_MODULE "），请重新安装本程序");
     PieceParts parts{std::move(*tag), pieceHeaderFrame(*map, piece), std::move(*lead), frameRanges(*map, piece)};
     SongFile source(song);
     NewFile file(target, arguments.overwrite);
@@ -285,7 +282,7 @@ int runCut(const Arguments &arguments)
             return refuse(oneLine(CutWords::sourceReadFailed,
                                   {writer.cause() ? std::strerror(writer.cause()) : songChanged, song.c_str()}));
         case PieceFile::Fault::Taken:
-            return refuse(oneLine(CutWords::replaceTarget, {target.c_str()}) + addOverwrite);
+            return refuse(oneLine(CutWords::targetExists, {target.c_str()}));
         case PieceFile::Fault::Incomplete:
             return refuse(oneLine(CutWords::pieceWriteFailed, {bytesLost, target.c_str()}));
         case PieceFile::Fault::None:

@@ -14,7 +14,7 @@ int openWindow(char *program, const Arguments &arguments)
     const auto runWindow = reinterpret_cast<RunWindow>(
         moduleEntry(MP3CUTTER_WINDOW_MODULE, MP3CUTTER_WINDOW_ENTRY, ModuleSymbols::Shared));
     if (!runWindow) {
-        std::fputs("mp3cutter: the window module " MP3CUTTER_WINDOW_MODULE " is missing; reinstall the program\n", stderr);
+        std::fputs("mp3cutter：找不到窗口组件（" MP3CUTTER_WINDOW_MODULE "），请重新安装本程序\n", stderr);
         return CommandLineFailed;
     }
     const char *file = arguments.operands.empty() ? nullptr : arguments.operands.front().c_str();

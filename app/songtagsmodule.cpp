@@ -43,8 +43,7 @@ SongTags SongTags::read(const std::filesystem::path &song)
         // Once, as the window reads the tags of every song chosen.
         static std::once_flag said;
         std::call_once(said, [] {
-            std::fputs("mp3cutter: the tags module " MP3CUTTER_TAGS_MODULE
-                       " is missing, so pieces carry no tags; reinstall the program\n",
+            std::fputs("mp3cutter：找不到标签组件（" MP3CUTTER_TAGS_MODULE "），铃声不带歌曲的标签；请重新安装本程序\n",
                        stderr);
         });
         return {};

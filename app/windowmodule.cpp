@@ -46,9 +46,7 @@ QList<HeldMessage> heldMessages;
 void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type == QtFatalMsg) {
-        std::fputs("mp3cutter: no display to open the window on; to cut without one, run "
-                   "mp3cutter --cut START END FILE\n",
-                   stderr);
+        std::fputs("mp3cutter：没有可以打开窗口的显示器；不开窗口剪切请用 mp3cutter --cut START END FILE\n", stderr);
         std::_Exit(CommandLineFailed);
     }
     heldMessages.append({type, context.file, context.line, context.function, context.category, text});

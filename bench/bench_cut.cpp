@@ -132,11 +132,14 @@ CutRun cutThroughSession(SessionRig &rig, double duration)
     const QList<qint32> &sizes = rig.session.state().lastCut.pieceSizes;
     run.offset = sizes.value(0);
     run.length = sizes.value(1);
+    if (!run.ok)
+        return run;
+    const QString piece = rig.session.state().piece->path;
     QElapsedTimer clock;
     clock.start();
-    run.faded = !applyGain(fileSystemPath(rig.session.keptPieceName()), {defaultFadeSeconds, defaultFadeSeconds, false});
+    run.faded = !applyGain(fileSystemPath(piece), {defaultFadeSeconds, defaultFadeSeconds, false});
     run.fadeMs = double(clock.nsecsElapsed()) / 1e6;
-    QFile::remove(rig.session.keptPieceName());
+    QFile::remove(piece);
     return run;
 }
 

@@ -20,15 +20,6 @@ double kilobytes(qint64 bytes)
     return double(bytes) / 1024.0;
 }
 
-/// Seconds as a message shows them, to the tenth: "30.0". A mark is rounded up and a length
-/// down, so a mark past the end never reads as one inside it.
-QString tenths(double seconds, bool up)
-{
-    // The nudge keeps 0.3 * 10, which is a hair over 3, from rounding up to 0.4.
-    const double scaled = up ? std::ceil(seconds * 10 - 1e-6) : std::floor(seconds * 10 + 1e-6);
-    return QString::number(scaled / 10, 'f', 1);
-}
-
 /// Failures of the piece that another folder may well not have.
 bool anotherFolderMayHelp(FileProblem problem)
 {
@@ -67,13 +58,13 @@ CutSession::~CutSession()
     delete m_writer;
 }
 
-QString CutSession::keptPieceName() const
-{
-    return m_pieceName.isEmpty() ? pieceFileName(m_state.lastCut.destDir, 1, m_state.lastCut.srcName) : m_pieceName;
-}
-
 void CutSession::showStep(int step)
 {
+    // Only step three has a piece to play and change; leaving it lets the piece be.
+    if (step != 3) {
+        m_state.piece.reset();
+        m_keptJob.reset();
+    }
     m_state.step = step;
     emit stepChanged(step);
     emit changed();
@@ -178,6 +169,10 @@ void CutSession::finishOpening(Opening *opening)
 
 void CutSession::takeSource(const QString &path, qint64 length, std::optional<SongMap> song, SongTags tags)
 {
+    // A start mark is a time in the song it was placed in; in another song it would mark nothing.
+    if (!m_files.sameFile(path, m_state.sourcePath))
+        m_state.startPos.clear();
+    m_state.mirrors.status = markingStatus();
     m_lastTaken = path;
     m_state.sourcePath = path;
     if (m_state.outputFolder.isEmpty())
@@ -308,9 +303,9 @@ void CutSession::tellMarkProblem(MarkProblem problem, double startSeconds, doubl
     case MarkProblem::StartPastEnd:
     case MarkProblem::EndPastEnd:
         const bool start = problem == MarkProblem::StartPastEnd;
-        tellHint((start ? CutText::startPastEnd : CutText::endPastEnd)
-                     .arg(tenths(start ? startSeconds : endSeconds, true), tenths(m_song->duration(), false),
-                          m_state.sourcePath),
+        tellHint(QString::fromStdString(CutWords::pastEnd(start, start ? startSeconds : endSeconds, m_song->duration(),
+                                                          double(m_song->samplesPerFrame) / m_song->sampleRate()))
+                     .arg(m_state.sourcePath),
                  CutText::captionHint);
         return;
     }
@@ -341,9 +336,10 @@ void CutSession::cut(double endSeconds)
     }
     // 2. A folder for the piece, unless it has a name of its own.
     if (m_pieceName.isEmpty() && !m_files.isFolder(m_state.outputFolder)) {
-        tellHint(m_state.outputFolder.isEmpty() ? CutText::chooseFolder
-                                                : CutText::folderGone.arg(m_state.outputFolder),
-                 CutText::captionHint);
+        // Not an error of the person's: a warning before the folder dialog that follows.
+        m_prompts.tell(m_state.outputFolder.isEmpty() ? CutText::chooseFolder
+                                                      : CutText::folderGone.arg(m_state.outputFolder),
+                       Prompts::Icon::Warning, CutText::captionHint);
         if (!askOutputFolder())
             return;
     }
@@ -469,9 +465,11 @@ void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed
     m_state.mirrors.status = CutText::cutDone;
     if (m_songPlayer)
         m_songPlayer->pause();
+    m_state.piece = KeptPiece{m_keptJob->targetPath, false, m_song->reference.layer,
+                              songTakesGain() ? m_state.gain : GainChoice()};
     showStep(3);
     if (m_piecePlayer)
-        m_piecePlayer->load(keptPieceName());
+        m_piecePlayer->load(m_keptJob->targetPath);
     if (gainChange().any() && !songTakesGain())
         tellNoGain();
     emit cutEnded(true);
@@ -483,6 +481,9 @@ void CutSession::abandonCut()
         return;
     delete m_writer;
     m_writer = nullptr;
+    // A rewrite given up leaves the piece as it was, and the choice with it.
+    if (!m_writing)
+        m_state.gain = m_gainBefore;
     m_writing.reset();
     m_state.mirrors.status = markingStatus();
     emit changed();
@@ -494,16 +495,17 @@ void CutSession::savePiece()
     // The piece may be the very file a running cut is writing.
     if (cutRunning())
         return;
+    // Said before the dialog: a name typed for nothing is the person's time lost.
+    if (!m_state.piece || m_state.piece->saved || !m_files.isNormalFile(m_state.piece->path)) {
+        tellHint(CutText::nothingToSave, CutText::captionHint);
+        return;
+    }
     const std::optional<QString> chosen = m_prompts.askSaveFile(CutText::saveFilter, CutText::saveTitle);
     if (!chosen || chosen->isEmpty())
         return;
 
-    const QString piece = keptPieceName();
+    const QString piece = m_state.piece->path;
     const QString target = withMp3Extension(*chosen);
-    if (!m_files.isNormalFile(piece)) {
-        tellHint(CutText::nothingToSave, CutText::captionHint);
-        return;
-    }
     if (m_files.sameFile(target, piece))
         return;
     const auto replace = mayWrite(target);
@@ -513,24 +515,40 @@ void CutSession::savePiece()
         tellError(CutText::saveFailed.arg(CutText::problemText(problem), target));
         return;
     }
-    // Step three goes on with the piece where it now is, and names it there.
+    // Step three goes on with the piece where it now is: it plays from there, and the boxes
+    // change it there.
+    m_state.piece->path = target;
+    m_state.piece->saved = true;
+    m_keptJob->targetPath = target;
+    emit changed();
     if (m_piecePlayer)
         m_piecePlayer->load(target);
 }
 
 void CutSession::throwAway()
 {
-    if (cutRunning())
+    if (cutRunning() || !m_state.piece)
         return;
+    // A saved piece is the person's file now, and one that has gone needs no deleting. One that
+    // stays keeps step three, where it can still be saved or kept.
+    const KeptPiece &piece = *m_state.piece;
+    if (!piece.saved && !m_files.remove(piece.path)) {
+        if (const FileProblem problem = m_files.lastProblem(); problem != FileProblem::Missing) {
+            tellError(CutText::pieceNotRemoved.arg(CutText::problemText(problem), piece.path));
+            return;
+        }
+    }
     if (m_piecePlayer)
         m_piecePlayer->load(QString());
     m_state.mirrors.status = markingStatus();
     showStep(2);
-    m_files.remove(keptPieceName());
 }
 
 void CutSession::keepAndStartOver()
 {
+    // A rewrite of the piece finishes first: its end names the piece to the piece player.
+    if (cutRunning())
+        return;
     if (m_piecePlayer)
         m_piecePlayer->load(QString());
     m_state.mirrors.status = markingStatus();
@@ -566,15 +584,20 @@ void CutSession::chooseGain(bool GainChoice::*choice, bool on)
     // A piece being written keeps the choice it began with.
     if (cutRunning() || m_state.gain.*choice == on)
         return;
-    m_gainBefore = m_state.gain;
-    m_state.gain.*choice = on;
-    emit changed();
-    if (m_state.step != 3 || !m_keptJob || !m_files.isNormalFile(m_keptJob->targetPath))
-        return;
-    if (!songTakesGain()) {
+    // The boxes show how the piece in step three plays: a choice it cannot follow is not made.
+    if (m_state.piece && m_state.piece->layer != 3) {
         tellNoGain();
         return;
     }
+    if (m_state.piece && !m_files.isNormalFile(m_state.piece->path)) {
+        tellError(CutText::rewriteFailed.arg(CutText::problemText(FileProblem::Missing), m_state.piece->path));
+        return;
+    }
+    m_gainBefore = m_state.gain;
+    m_state.gain.*choice = on;
+    emit changed();
+    if (!m_state.piece)
+        return;
     // Cut again from the song rather than changed in place: the piece then never holds a fade
     // it no longer should, and a failure leaves it as it was.
     PieceWriter::Job job = *m_keptJob;
@@ -600,9 +623,11 @@ void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFa
         emit cutEnded(false);
         return;
     }
+    m_state.piece->gain = m_state.gain;
+    emit changed();
     // From the start: what was heard so far was the piece as it was.
     if (m_piecePlayer)
-        m_piecePlayer->load(m_keptJob->targetPath);
+        m_piecePlayer->load(m_state.piece->path);
     emit cutEnded(true);
 }
 
@@ -619,6 +644,5 @@ bool CutSession::songTakesGain() const
 
 void CutSession::tellNoGain()
 {
-    tellHint(CutText::noGainForLayer.arg(m_song->reference.layer == 1 ? QStringLiteral("I") : QStringLiteral("II")),
-             CutText::captionHint);
+    tellHint(CutText::noGain(m_song->reference.layer), CutText::captionHint);
 }

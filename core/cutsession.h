@@ -45,8 +45,6 @@ public:
     bool opening() const { return m_opening != nullptr; }
     /// A piece is being written.
     bool cutRunning() const { return m_writer != nullptr; }
-    /// Where the piece of the last cut is, or would be: its name is made again each time.
-    QString keptPieceName() const;
     /// Cuts go to \a path instead of the name beside the song; empty for that name again.
     void setPieceName(const QString &path) { m_pieceName = path; }
 
@@ -68,7 +66,8 @@ public:
 
     /// Keeps the piece under a name the person chooses.
     void savePiece();
-    /// Throws the piece away and goes back to marking the same song.
+    /// Throws the piece away and goes back to marking the same song; a piece that cannot be
+    /// deleted is said so, and step three stays.
     void throwAway();
     /// Leaves the piece where it is and goes back to choosing a song.
     void keepAndStartOver();
@@ -165,7 +164,8 @@ private:
     std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;
     PieceWriter *m_writer = nullptr;
-    /// The last cut that made a piece: what the piece is cut again from when its gain changes.
+    /// The cut that made the piece step three shows: what the piece is cut again from when its
+    /// gain changes, to wherever the piece now is.
     std::optional<PieceWriter::Job> m_keptJob;
     /// The choice the piece had before it is cut again, taken back if that fails.
     GainChoice m_gainBefore;

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 /// The three size boxes, in KB: what a cut placed, shown as the window has always shown it.
 using SizeBoxes = std::array<QString, 3>;
@@ -14,6 +15,8 @@ struct GainChoice
     bool fadeIn = false;        ///< from silence at the start mark
     bool fadeOut = false;       ///< to silence at the end mark
     bool maxVolume = false;     ///< as loud as the loudest sample allows without clipping
+
+    bool operator==(const GainChoice &) const = default;
 };
 
 /// What the person has chosen. A cut starts from these alone.
@@ -36,6 +39,15 @@ struct LastCut
     QList<qint32> pieceSizes;   ///< the split plan, in bytes, from the first byte of the song
 };
 
+/// The piece step three plays, as it is on disk now.
+struct KeptPiece
+{
+    QString path;               ///< beside the song, or the name it was saved under
+    bool saved = false;         ///< moved to a name the person chose
+    int layer = 3;              ///< its song's MPEG layer: only layer III has a gain to change
+    GainChoice gain;            ///< how its frames play: what the choice was when it was last written
+};
+
 /// Texts the window shows as it always has, each worked out when what it shows changes. Nothing
 /// reads them back.
 struct CutMirrors
@@ -54,5 +66,6 @@ struct CutState : CutChoices
     qint64 audioStart = 0;      ///< bytes of a leading ID3v2 tag, measured with fileLength
     double duration = 0.0;      ///< seconds of the song
     LastCut lastCut;
+    std::optional<KeptPiece> piece;   ///< the piece of the last cut while step three shows it
     CutMirrors mirrors;
 };

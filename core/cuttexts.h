@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cmath>
+#include <cstdio>
+#include <string>
+
 /// The texts a cut tells a person that the window and the command line both show, as plain UTF-8
 /// with Qt's %1, %2… for what goes in: the command line prints them without loading Qt. Where a
 /// text names a cause, the window gives it in words of its own, the command line as the system
@@ -11,13 +15,33 @@ inline constexpr char sourceNotAFile[] = "这不是一个普通文件（而是�
 inline constexpr char sourceNotMp3[] = "此文件中找不到MP3音频，无法剪切：\n%1";
 inline constexpr char endBeforeStart[] = "终点不能在起点之前！";
 inline constexpr char marksTooClose[] = "起点和终点相隔不到一帧（%1毫秒），剪不出声音！\n请把终点放在起点之后更远的地方。";
-inline constexpr char startPastEnd[] = "起点 %1 秒超出了歌曲的长度 %2 秒：\n%3";
-inline constexpr char endPastEnd[] = "终点 %1 秒超出了歌曲的长度 %2 秒：\n%3";
 inline constexpr char sourceReadFailed[] = "读取源文件失败（%1），剪切已取消：\n%2";
 inline constexpr char pieceWriteFailed[] = "无法写入文件（%1），剪切已取消：\n%2";
 inline constexpr char targetIsSource[] = "铃声不能写到正在剪切的歌曲上：\n%1";
 inline constexpr char replaceTarget[] = "文件已存在，是否替换？\n%1";
+/// What the command line says where the window would ask whether to replace.
+inline constexpr char targetExists[] = "文件已存在，没有替换（加 --overwrite 即可替换）：\n%1";
 /// What a piece's name begins with, in front of its number and its song's name.
 inline constexpr char piecePrefix[] = "[铃声]";
+
+/// Why a mark \a seconds into a song \a length seconds long, whose frames last \a frameSeconds
+/// each, lies behind its end; %1 stands for the song. The times show to the tenth, a mark rounded
+/// up and the length down, so a mark behind the end never reads as one inside it. A start less
+/// than a frame behind the end, where a player's position may stand, would read as the length
+/// itself: it is said to be at the end.
+inline std::string pastEnd(bool start, double seconds, double length, double frameSeconds)
+{
+    const auto tenths = [](double value, bool up) {
+        // The nudge keeps 0.3 * 10, which is a hair over 3, from rounding up to 0.4.
+        const double scaled = up ? std::ceil(value * 10 - 1e-6) : std::floor(value * 10 + 1e-6);
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", scaled / 10);
+        return std::string(text);
+    };
+    if (start && seconds < length + frameSeconds)
+        return "起点已在歌曲的结尾（歌曲长 " + tenths(length, false) + " 秒），后面没有声音可剪：\n%1";
+    return std::string(start ? "起点 " : "终点 ") + tenths(seconds, true) + " 秒超出了歌曲的长度 "
+        + tenths(length, false) + " 秒：\n%1";
+}
 
 } // namespace CutWords

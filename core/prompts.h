@@ -9,7 +9,7 @@
 class Prompts
 {
 public:
-    enum class Icon { None, Error };
+    enum class Icon { None, Warning, Error };
 
     virtual ~Prompts() = default;
 

@@ -25,8 +25,6 @@ inline const QString chooseFolder = QStringLiteral("请选择要存放的文件�
 inline const QString folderGone = QStringLiteral("存放铃声的文件夹不存在：\n%1\n请选择要存放的文件夹！");
 inline const QString endBeforeStart = QString::fromUtf8(CutWords::endBeforeStart);
 inline const QString marksTooClose = QString::fromUtf8(CutWords::marksTooClose);
-inline const QString startPastEnd = QString::fromUtf8(CutWords::startPastEnd);
-inline const QString endPastEnd = QString::fromUtf8(CutWords::endPastEnd);
 inline const QString playerUnreadable = QStringLiteral("无法读取播放位置，请确认此文件可以播放：\n%1");
 inline const QString sourceUnreadable = QString::fromUtf8(CutWords::sourceUnreadable);
 inline const QString sourceNotAFile = QString::fromUtf8(CutWords::sourceNotAFile);
@@ -38,9 +36,16 @@ inline const QString folderTitle = QStringLiteral("选择存放铃声的文件�
 inline const QString targetIsSource = QString::fromUtf8(CutWords::targetIsSource);
 inline const QString replaceTarget = QString::fromUtf8(CutWords::replaceTarget);
 inline const QString saveFailed = QStringLiteral("无法保存文件（%1）：\n%2");
-inline const QString noGainForLayer = QStringLiteral("这首歌是MPEG Layer %1格式，不能淡入淡出或调整音量：铃声保持原样。");
 inline const QString rewriteFailed = QStringLiteral("无法改写铃声（%1），铃声保持原样：\n%2");
 inline const QString nothingToSave = QStringLiteral("没有可保存的文件！");
+inline const QString pieceNotRemoved = QStringLiteral("无法删除铃声（%1），铃声仍在原处：\n%2\n可以保存它，或者留下它继续剪切。");
+
+/// Why a piece of a song of MPEG layer \a layer keeps its gain as cut.
+inline QString noGain(int layer)
+{
+    return QStringLiteral("这首歌是MPEG Layer %1格式，不能淡入淡出或调整音量：铃声保持原样。")
+        .arg(layer == 1 ? QStringLiteral("I") : QStringLiteral("II"));
+}
 
 /// Why a file could not be read or written, as the messages above put it in brackets.
 inline QString problemText(FileProblem problem)

@@ -2,6 +2,7 @@
 
 #include "core/cutsession.h"
 #include "core/numbertext.h"
+#include "core/texts.h"
 #include "engine/gain.h"
 #include "gui/fonts.h"
 #include "gui/frma.h"
@@ -44,6 +45,9 @@ StyledButton *styledButton(const QString &name, const QString &caption, QWidget 
     button->setGeometry(where);
     button->setBackground(colour);
     button->setFont(cjkFont(QStringLiteral("宋体"), pointSize));
+    // A click leaves the focus where it was, on the player, whose Space plays and pauses; the
+    // keyboard still reaches the button by Tab and by its Alt key.
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -52,6 +56,7 @@ QCheckBox *checkBox(const QString &name, const QString &caption, QWidget *parent
     auto *box = new QCheckBox(caption, parent);
     box->setObjectName(name);
     box->setGeometry(where);
+    box->setFocusPolicy(Qt::TabFocus);
     return box;
 }
 
@@ -253,11 +258,19 @@ void Frm::showState()
     for (int i = 0; i < 3; ++i)
         m_sizeBoxes[i]->setText(state.mirrors.sizeBoxes[i]);
     m_statusLabel->setText(state.mirrors.status);
-    m_fadeInBox->setChecked(state.gain.fadeIn);
-    m_fadeOutBox->setChecked(state.gain.fadeOut);
-    m_maxVolumeBox->setChecked(state.gain.maxVolume);
+    // The boxes say how the piece plays; without one, how the next will. A piece whose song has
+    // no gain to change keeps them off, and says why.
+    const GainChoice shown = state.piece ? state.piece->gain : state.gain;
+    m_fadeInBox->setChecked(shown.fadeIn);
+    m_fadeOutBox->setChecked(shown.fadeOut);
+    m_maxVolumeBox->setChecked(shown.maxVolume);
+    const bool changeable = !state.piece || state.piece->layer == 3;
+    for (QCheckBox *box : {m_fadeInBox, m_fadeOutBox, m_maxVolumeBox}) {
+        box->setEnabled(changeable);
+        box->setToolTip(changeable ? QString() : CutText::noGain(state.piece->layer));
+    }
     m_fadeNote->setText(m_lastCut && m_lastCut->song == state.sourcePath
-                            ? fadeNote(state.gain, m_session.songMap(), m_lastCut->kept)
+                            ? fadeNote(shown, m_session.songMap(), m_lastCut->kept)
                             : QString());
 
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
@@ -284,6 +297,10 @@ void Frm::showStep(int n)
     m_stepIndicators[a]->setEnabled(false);
     m_stepIndicators[b]->setEnabled(false);
     m_stepIndicators[t]->setEnabled(true);
+    // The focus goes where the step is worked: on a button that has just gone, it would pass to
+    // its neighbour, and Space meant for the player would press 重新选择 or 保存.
+    QWidget *const worked[3] = {m_browseButton, m_songBar->waveform(), m_pieceBar->waveform()};
+    worked[t]->setFocus();
 }
 
 void Frm::unlessJustShown(void (CutSession::*intent)())

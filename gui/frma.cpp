@@ -30,8 +30,11 @@ FrmA::FrmA(QWidget *parent)
     setFixedSize(twips(0, 0, 4290, 2490).size());
 
     // Created in tab order.
-    auto *title = label(QStringLiteral("Label1"), FrmText::title, this, twips(720, 120, 4095, 495));
+    // The title spans the box and centres itself: a face a little wider or narrower than the one
+    // it was laid out for stays in the middle.
+    auto *title = label(QStringLiteral("Label1"), FrmText::title, this, twips(0, 120, 4290, 495));
     title->setFont(cjkFont(QStringLiteral("宋体-PUA"), 18, true));
+    title->setAlignment(Qt::AlignCenter);
     label(QStringLiteral("Label2"), FrmText::aboutDescription, this, twips(240, 720, 4215, 255));
     label(QStringLiteral("Label4"), FrmText::aboutLicence, this, twips(600, 1440, 3495, 255));
     label(QStringLiteral("Label6"), FrmText::aboutVersion.arg(QStringLiteral(PROJECT_VERSION)), this,

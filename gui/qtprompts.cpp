@@ -9,6 +9,9 @@
 
 namespace {
 
+/// The widest line of a message, in pixels: wider boxes are hard to read.
+constexpr int messageWidth = 420;
+
 std::optional<QString> runFileDialog(QWidget *parent, const QString &title, const QString &filter,
                                      const QString &startBeside, bool save)
 {
@@ -32,7 +35,47 @@ QString captionOr(const QString &caption)
     return caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
 }
 
+QMessageBox::Icon boxIcon(Prompts::Icon icon)
+{
+    switch (icon) {
+    case Prompts::Icon::Error:
+        return QMessageBox::Critical;
+    case Prompts::Icon::Warning:
+        return QMessageBox::Warning;
+    case Prompts::Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+/// \a text as a message box shows it: a box grows with its longest line up to most of the
+/// screen and wraps only at blanks, so a long path would run off its edge.
+QString wrappedForBox(const QString &text)
+{
+    return QtPrompts::wrapped(text, QFontMetrics(QApplication::font("QMessageBox")), messageWidth);
+}
+
 } // namespace
+
+QString QtPrompts::wrapped(const QString &text, const QFontMetrics &metrics, int width)
+{
+    QStringList lines;
+    for (const QString &line : text.split(u'\n')) {
+        QString rest = line;
+        while (metrics.horizontalAdvance(rest) > width) {
+            // The most characters that fit, with a break after a folder's separator where one is near.
+            qsizetype fit = 1;
+            while (fit < rest.size() && metrics.horizontalAdvance(rest.left(fit + 1)) <= width)
+                ++fit;
+            if (const qsizetype slash = rest.lastIndexOf(u'/', fit - 1); slash >= fit / 2)
+                fit = slash + 1;
+            lines.append(rest.left(fit));
+            rest = rest.mid(fit);
+        }
+        lines.append(rest);
+    }
+    return lines.join(u'\n');
+}
 
 QStringList QtPrompts::nameFilters(const QString &filter)
 {
@@ -82,7 +125,8 @@ std::optional<QString> QtPrompts::askFolder(const QString &title, const QString 
 
 bool QtPrompts::askYesNo(const QString &text, const QString &caption)
 {
-    QMessageBox box(QMessageBox::Question, captionOr(caption), text, QMessageBox::Yes | QMessageBox::No, m_window);
+    QMessageBox box(QMessageBox::Question, captionOr(caption), wrappedForBox(text), QMessageBox::Yes | QMessageBox::No,
+                    m_window);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
     // Replacing a file is the risky answer, so it is not the one Enter gives.
@@ -92,8 +136,7 @@ bool QtPrompts::askYesNo(const QString &text, const QString &caption)
 
 void QtPrompts::tell(const QString &text, Icon icon, const QString &caption)
 {
-    QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, captionOr(caption), text,
-                    QMessageBox::Ok, m_window);
+    QMessageBox box(boxIcon(icon), captionOr(caption), wrappedForBox(text), QMessageBox::Ok, m_window);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();
 }

@@ -2,6 +2,7 @@
 
 #include "core/prompts.h"
 
+#include <QFontMetrics>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -22,6 +23,9 @@ public:
     /// "label|pattern|label|pattern" as the name filters QFileDialog shows. A lone last entry
     /// serves as both label and pattern.
     static QStringList nameFilters(const QString &filter);
+    /// \a text with each line broken so that none is wider than \a width pixels: after the last
+    /// '/' of what fits where that keeps at least half of it, else where the width ends.
+    static QString wrapped(const QString &text, const QFontMetrics &metrics, int width);
 
 private:
     QPointer<QWidget> m_window;

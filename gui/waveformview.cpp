@@ -23,6 +23,7 @@ const QString usage = QStringLiteral("单击波形把播放位置移到该处；
                                      "Home / End 移到开头 / 结尾，空格键播放 / 暂停，滚轮或 + / − 缩放。");
 const QString start = QStringLiteral("起点 %1");
 const QString end = QStringLiteral("终点 %1");
+const QString lastCut = QStringLiteral("上次剪切 %1–%2");
 const QString length = QStringLiteral("长度 %1");
 const QString separator = QStringLiteral("　");
 } // namespace WaveText
@@ -211,8 +212,11 @@ QString WaveformView::marksText() const
     QStringList parts;
     if (m_start)
         parts << WaveText::start.arg(clockText(*m_start));
-    if (m_kept)
+    // The last cut's end belongs beside its own start only; a start marked since stands alone.
+    if (m_kept && m_start == m_kept->from)
         parts << WaveText::end.arg(clockText(m_kept->to));
+    else if (m_kept)
+        parts << WaveText::lastCut.arg(clockText(m_kept->from), clockText(m_kept->to));
     return parts.join(WaveText::separator);
 }
 

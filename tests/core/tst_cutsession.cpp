@@ -251,18 +251,37 @@ private slots:
         QVERIFY(reading.from + reading.length <= 3'000'000 / 384 * 384);
     }
 
-    void aStartMarkedOnAnotherSongIsPlacedInTheSongBeingCut()
+    void aStartMarkBelongsToItsSong()
     {
+        // Another song starts unmarked, whether the last was left in step two or kept a piece.
+        const QString second = dir->filePath(QStringLiteral("second.mp3"));
+        const QString third = dir->filePath(QStringLiteral("third.mp3"));
+        writeCbrSong(second, 1'200'000);
+        writeCbrSong(third, 1'200'000);
         QVERIFY(rig->choose(source));
-        rig->markAt(30);
+        rig->markAt(20.4);
         rig->session.chooseAgain();
-        const QString shorter = dir->filePath(QStringLiteral("short.mp3"));
-        writeCbrSong(shorter, 1'200'000);
-        QVERIFY(rig->choose(shorter));
-        QVERIFY(rig->cutAt(60));
-        const PieceReading reading = readPiece(pieceOf(QStringLiteral("short.mp3")), shorter);
-        QCOMPARE(reading.firstSample, sampleAt(30));
-        QCOMPARE(reading.endSample, sampleAt(60));
+        QVERIFY(rig->choose(second));
+        QVERIFY(state().startPos.isEmpty());
+        QVERIFY(state().mirrors.status.isEmpty());
+        QVERIFY(!rig->cutAt(12.5));
+
+        rig->markAt(5);
+        QVERIFY(rig->cutAt(10));
+        rig->session.keepAndStartOver();
+        QVERIFY(rig->choose(third));
+        QVERIFY(!rig->cutAt(12.5));
+        QCOMPARE(rig->prompts.told.size(), 2);
+        for (const FakePrompts::Told &told : std::as_const(rig->prompts.told))
+            QCOMPARE(told.text, QStringLiteral("请先选择起点！"));
+        QVERIFY(!QFile::exists(pieceOf(QStringLiteral("third.mp3"))));
+
+        // The song a cancelled choice takes again is the one marked.
+        rig->markAt(3);
+        rig->session.chooseAgain();
+        QVERIFY(rig->choose(std::nullopt));
+        QCOMPARE(state().startPos, QStringLiteral("3"));
+        QCOMPARE(state().mirrors.status, QStringLiteral("开始。。。"));
     }
 
     void aRefusedCutChangesNothing_data()
@@ -276,6 +295,8 @@ private slots:
         QTest::newRow("end on the start") << "end on start" << "起点和终点相隔不到一帧（24毫秒）" << "提示";
         QTest::newRow("end within a frame") << "end within a frame" << "起点和终点相隔不到一帧" << "提示";
         QTest::newRow("end past the song") << "end past the song" << "终点 200.0 秒超出了歌曲的长度 187.4 秒：" << "提示";
+        QTest::newRow("start past the song") << "start past the song" << "起点 190.0 秒超出了歌曲的长度 187.4 秒：" << "提示";
+        QTest::newRow("start at the end") << "start at the end" << "起点已在歌曲的结尾（歌曲长 187.4 秒），后面没有声音可剪：" << "提示";
         QTest::newRow("song gone") << "song gone" << "请选择要剪切的MP3文件！" << "提示";
         QTest::newRow("no folder") << "no folder" << "请选择要存放的文件夹！" << "提示";
         QTest::newRow("player cannot tell") << "player fails" << "无法读取播放位置" << "错误";
@@ -287,7 +308,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, caption);
         const QString previous = QDir::currentPath();
-        if (fault == u"end past the song")
+        if (fault.contains(u"past the song") || fault == u"start at the end")
             rig->song.nextDuration = 250;   // the player may think so; the frames know better
         if (fault == u"no folder") {
             // A song chosen without a folder gives no output folder.
@@ -302,7 +323,10 @@ private slots:
         const QMap<QString, std::pair<double, double>> marks{{QStringLiteral("end before start"), {90, 60}},
                                                              {QStringLiteral("end on start"), {60, 60}},
                                                              {QStringLiteral("end within a frame"), {60, 60.02}},
-                                                             {QStringLiteral("end past the song"), {30, 200}}};
+                                                             {QStringLiteral("end past the song"), {30, 200}},
+                                                             {QStringLiteral("start past the song"), {190, 195}},
+                                                             {QStringLiteral("start at the end"),
+                                                              {cbrSongSeconds(3'000'000), cbrSongSeconds(3'000'000) + 0.01}}};
         const auto [startMark, endMark] = marks.value(fault, {30, 60});
         if (fault != u"no start" && fault != u"no song")
             rig->markAt(startMark);
@@ -318,6 +342,9 @@ private slots:
         QCOMPARE(rig->prompts.told.size(), 1);
         QVERIFY2(rig->prompts.told[0].text.startsWith(message), qPrintable(rig->prompts.told[0].text));
         QCOMPARE(rig->prompts.told[0].caption, caption);
+        // The folder dialog follows: a warning, not an error.
+        if (fault == u"no folder")
+            QCOMPARE(rig->prompts.told[0].icon, Prompts::Icon::Warning);
         QCOMPARE(state().lastCut.endPos, before.lastCut.endPos);
         QCOMPARE(state().duration, before.duration);
         QCOMPARE(state().mirrors.sizeBoxes, before.mirrors.sizeBoxes);

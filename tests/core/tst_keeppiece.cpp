@@ -211,6 +211,8 @@ private slots:
     {
         save(out->filePath(QStringLiteral("ring")));
         save(out->filePath(QStringLiteral("again")));
+        // At once, before a name is asked for.
+        QCOMPARE(rig->prompts.saved.size(), 1);
         QCOMPARE(rig->prompts.told.size(), 1);
         QCOMPARE(rig->prompts.told[0].text, QStringLiteral("没有可保存的文件！"));
         QCOMPARE(rig->prompts.told[0].caption, QStringLiteral("提示"));
@@ -236,6 +238,22 @@ private slots:
         rig->session.throwAway();
         QVERIFY(QFile::exists(out->filePath(QStringLiteral("ring.mp3"))));
         QCOMPARE(rig->session.state().step, 2);
+    }
+
+    void aPieceThatCannotBeDeletedSaysWhyAndStays()
+    {
+        rig->files.refuseRemove = [this](const QString &path) { return path == piece; };
+        rig->session.throwAway();
+        QCOMPARE(rig->prompts.told.size(), 1);
+        QCOMPARE(rig->prompts.told[0].text,
+                 QStringLiteral("无法删除铃声（没有权限），铃声仍在原处：\n%1\n可以保存它，或者留下它继续剪切。").arg(piece));
+        QCOMPARE(rig->prompts.told[0].icon, Prompts::Icon::Error);
+        // Step three, where the piece can still be saved or kept, and goes on playing.
+        QCOMPARE(rig->session.state().step, 3);
+        QCOMPARE(rig->piece.source(), piece);
+        QCOMPARE(readAll(piece), pieceBytes);
+        save(out->filePath(QStringLiteral("ring")));
+        QCOMPARE(readAll(out->filePath(QStringLiteral("ring.mp3"))), pieceBytes);
     }
 
     void continueKeepsThePieceAndStartsOver()

@@ -145,12 +145,14 @@ private slots:
         QTest::newRow("end before start") << QStringList{"--cut", "3", "2", song} << 2 << "终点不能在起点之前";
         QTest::newRow("end on the start") << QStringList{"--cut", "3", "3", song} << 2 << "起点和终点相隔不到一帧";
         QTest::newRow("end within a frame") << QStringList{"--cut", "3", "3.01", song} << 2 << "起点和终点相隔不到一帧";
-        QTest::newRow("past the end") << QStringList{"--cut", "1", "99", song} << 1 << "超出了歌曲的长度";
+        QTest::newRow("end past the end") << QStringList{"--cut", "1", "99", song} << 1 << "终点 99.0 秒超出了歌曲的长度";
+        QTest::newRow("start past the end") << QStringList{"--cut", "98", "99", song} << 1 << "起点 98.0 秒超出了歌曲的长度";
+        QTest::newRow("start at the end") << QStringList{"--cut", "LENGTH", "LENGTH", song} << 1 << "起点已在歌曲的结尾（歌曲长";
         QTest::newRow("not a time") << QStringList{"--cut", "1:2", "5", song} << 2 << "无法识别的时间";
         QTest::newRow("too few arguments") << QStringList{"--cut", "1", song} << 2 << "三个参数";
         QTest::newRow("unknown option") << QStringList{"--cut", "--fast", "1", "2", song} << 2 << "fast";
         QTest::newRow("existing output") << QStringList{"--cut", "1", "2", song, "-o", "DIR/taken.mp3"} << 1
-                                         << "文件已存在";
+                                         << "文件已存在，没有替换（加 --overwrite 即可替换）：";
         QTest::newRow("output is the song") << QStringList{"--cut", "1", "2", song, "-o", song, "--overwrite"} << 1
                                             << "正在剪切的歌曲";
         QTest::newRow("unwritable folder") << QStringList{"--cut", "1", "2", song, "-o", "/proc/ring"} << 1
@@ -184,8 +186,9 @@ private slots:
         const QString noise = copyIn(QStringLiteral("random-bytes.mp3"));
         QVERIFY(writeFile(dir->filePath(QStringLiteral("taken.mp3")), "kept"));
         QCOMPARE(mkfifo(QFile::encodeName(dir->filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
+        const QString length = QString::number(scanSong(fileSystemPath(song))->duration(), 'g', 17);
         for (QString &arg : args)
-            arg.replace(QStringLiteral("SONG"), song).replace(QStringLiteral("NOISE"), noise).replace(QStringLiteral("DIR"), dir->path());
+            arg.replace(QStringLiteral("SONG"), song).replace(QStringLiteral("NOISE"), noise).replace(QStringLiteral("DIR"), dir->path()).replace(QStringLiteral("LENGTH"), length);
         const QStringList before = filesIn(dir->path());
         const QByteArray songBytes = readAll(song);
 
@@ -193,6 +196,8 @@ private slots:
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(says), qPrintable(run.err));
         QCOMPARE(run.err.count(u'\n') <= 2, true);
+        // Wrong arguments are followed by how to give them.
+        QCOMPARE(run.err.contains(QStringLiteral("\n用法：")), status == 2);
         QVERIFY(run.out.isEmpty());
         QCOMPARE(filesIn(dir->path()), before);
         QCOMPARE(readAll(dir->filePath(QStringLiteral("taken.mp3"))), QByteArray("kept"));

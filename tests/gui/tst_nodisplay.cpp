@@ -22,6 +22,8 @@ private slots:
         const QList<QByteArray> lines = process.readAllStandardError().trimmed().split('\n');
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines[0].contains("--cut"), lines[0].constData());
+        // In Chinese, as every other line of the program.
+        QVERIFY2(QString::fromUtf8(lines[0]).contains(QStringLiteral("没有可以打开窗口的显示器")), lines[0].constData());
     }
 };
 

@@ -1,6 +1,9 @@
 // The main window at start, the moves of the wizard and the timer's refresh.
 
 #include "gui/frma.h"
+#include "gui/qtprompts.h"
+#include "gui/transportbar.h"
+#include "gui/waveformview.h"
 #include "harness.h"
 
 #include <QApplication>
@@ -10,11 +13,11 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStyleHints>
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -188,8 +191,7 @@ private slots:
         QCOMPARE(h->fakePiece->source(), dir.filePath(QStringLiteral("[铃声]1song.mp3")));
 
         // Past the double-click interval, the step-three buttons work.
-        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
-        h->click("dcButton5");
+        h->clickInStepThree("dcButton5");
         QCOMPARE(h->visibleStep(), 1);
         QVERIFY(h->fakePiece->source().isEmpty());
         h->choose(song);
@@ -207,9 +209,7 @@ private slots:
     void marksWithNoSoundBetweenThemAreRefusedInStepTwo()
     {
         QTemporaryDir dir;
-        const QString song = dir.filePath(QStringLiteral("song.mp3"));
-        writeCbrSong(song, 300'000);
-        h->choose(song);
+        chooseCbrSong(dir, 300'000);
         h->markAt(3);
         h->fakeSong->moveTo(3.01);
         h->click("Command1");
@@ -224,9 +224,7 @@ private slots:
     void aDoubleClickOnTheEndButtonKeepsThePiece()
     {
         QTemporaryDir dir;
-        const QString song = dir.filePath(QStringLiteral("song.mp3"));
-        writeCbrSong(song, 300'000);
-        h->choose(song);
+        chooseCbrSong(dir, 300'000);
         h->markAt(3);
         h->fakeSong->moveTo(6);
         auto *end = h->child<QPushButton>("Command1");
@@ -273,14 +271,8 @@ private slots:
         h->markAt(0.5);
         QVERIFY(h->cutAt(2.5));
         const QByteArray plain = readAll(piece);
-        const auto tick = [this](const char *name) {
-            QSignalSpy ended(h->session.get(), &CutSession::cutEnded);
-            auto *box = h->child<QCheckBox>(name);
-            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-            return ended.wait(10000) && ended.at(0).at(0).toBool();
-        };
 
-        QVERIFY(tick("chkFadeIn"));
+        QVERIFY(h->tick("chkFadeIn"));
         // Each fade takes at most a third of the piece's two seconds.
         const auto *fadeNote = h->child<QLabel>("lblFade");
         QVERIFY(fadeNote);
@@ -291,12 +283,122 @@ private slots:
         QVERIFY(h->child<QCheckBox>("chkFadeIn")->isChecked());
 
         h->files.writeBudget = plain.size() / 2;
-        QVERIFY(!tick("chkMaxVolume"));
+        QVERIFY(!h->tick("chkMaxVolume"));
         QVERIFY(readAll(piece) == faded);
         QVERIFY(!h->child<QCheckBox>("chkMaxVolume")->isChecked());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("[铃声]1song.mp3"), QStringLiteral("song.mp3")}));
         QCOMPARE(h->prompts.told.size(), 1);
         QCOMPARE(h->fakePiece->loads.size(), 2);
+    }
+
+    void spaceWorksThePlayerOfEachStep()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        writeCbrSong(song, 300'000);
+        QVERIFY(QTest::qWaitForWindowActive(h->frm.get()));
+        const auto space = [] {
+            QWidget *focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            QTest::keyClick(focus, Qt::Key_Space);
+        };
+        h->choose(song);
+        QCOMPARE(h->fakeSong->state(), PlayerEngine::State::Playing);
+        space();
+        QCOMPARE(h->fakeSong->state(), PlayerEngine::State::Paused);
+        // A mark pressed with the mouse leaves Space to the player.
+        h->markAt(3);
+        space();
+        QCOMPARE(h->fakeSong->state(), PlayerEngine::State::Playing);
+        QVERIFY(h->cutAt(6));
+        QCOMPARE(h->fakePiece->state(), PlayerEngine::State::Playing);
+        space();
+        QCOMPARE(h->fakePiece->state(), PlayerEngine::State::Paused);
+        QCOMPARE(h->visibleStep(), 3);
+        QCOMPARE(h->prompts.opened.size(), 1);
+        QVERIFY(h->prompts.saved.isEmpty());
+    }
+
+    void aNewStartStandsApartFromTheLastCut()
+    {
+        QTemporaryDir dir;
+        chooseCbrSong(dir, 3'000'000);
+        h->markAt(5);
+        QVERIFY(h->cutAt(12.5));
+        h->clickInStepThree("dcButton3");
+        QCOMPARE(h->visibleStep(), 2);
+        const WaveformView *wave = h->child<TransportBar>("MDplay")->waveform();
+        QVERIFY2(wave->accessibleDescription().startsWith(QStringLiteral("起点 0:05.0　终点 0:12.5。")),
+                 qPrintable(wave->accessibleDescription()));
+        h->markAt(25.6);
+        QVERIFY2(wave->accessibleDescription().startsWith(QStringLiteral("起点 0:25.6　上次剪切 0:05.0–0:12.5。")),
+                 qPrintable(wave->accessibleDescription()));
+    }
+
+    void theBoxesShowWhatThePieceIs()
+    {
+        QTemporaryDir dir;
+        QTemporaryDir out;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        QVERIFY(QFile::copy(QStringLiteral(FIXTURE_DIR "/songs/cbr128-stereo-44k1.mp3"), song));
+        auto *fadeIn = h->child<QCheckBox>("chkFadeIn");
+        const auto cut = [this](const QString &from) {
+            h->choose(from);
+            h->markAt(0.5);
+            return h->cutAt(2.5);
+        };
+        QVERIFY(cut(song));
+        const QByteArray plain = readAll(dir.filePath(QStringLiteral("[铃声]1song.mp3")));
+        QVERIFY(h->tick("chkFadeIn"));
+
+        // Saved, the piece is changed where it now is.
+        const QString saved = out.filePath(QStringLiteral("ring.mp3"));
+        h->prompts.saveAnswers.enqueue(out.filePath(QStringLiteral("ring")));
+        h->clickInStepThree("dcButton2");
+        QVERIFY(readAll(saved).size() == plain.size() && readAll(saved) != plain);
+        QVERIFY(h->tick("chkFadeIn"));
+        QVERIFY(!fadeIn->isChecked());
+        QVERIFY(readAll(saved) == plain);
+        QVERIFY(h->tick("chkFadeIn"));
+        QVERIFY(fadeIn->isChecked());
+
+        // A layer II piece cannot fade: the boxes show it plain and are closed, saying why.
+        h->clickInStepThree("dcButton5");
+        const QString layerTwo = dir.filePath(QStringLiteral("layer2.mp3"));
+        const char header[] = {char(0xFF), char(0xFD), char(0x94), char(0x00)};
+        QVERIFY(writeFile(layerTwo, (QByteArray(header, 4) + QByteArray(476, '\0')).repeated(150)));
+        QVERIFY(cut(layerTwo));
+        QVERIFY(!fadeIn->isChecked());
+        QVERIFY(!fadeIn->isEnabled());
+        QVERIFY(fadeIn->toolTip().contains(QStringLiteral("Layer II")));
+        QVERIFY(h->session->state().gain.fadeIn);
+
+        // The choice still goes with the next piece that can follow it.
+        h->clickInStepThree("dcButton5");
+        QVERIFY(cut(song));
+        QVERIFY(fadeIn->isChecked() && fadeIn->isEnabled());
+        QVERIFY(readAll(dir.filePath(QStringLiteral("[铃声]1song.mp3"))) != plain);
+    }
+
+    void aLongNameInAMessageWrapsInsideItsBox()
+    {
+        QtPrompts prompts;
+        prompts.setWindow(h->frm.get());
+        const QString name = QStringLiteral("/tmp/铃声/[铃声]1") + QString(246, u'a') + QStringLiteral(".mp3");
+        int boxWidth = 0;
+        int inkRight = 0;
+        QTimer::singleShot(0, h->frm.get(), [&] {
+            auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(shown);
+            boxWidth = shown->width();
+            const auto *text = shown->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            for (const QString &line : text->text().split(u'\n'))
+                inkRight = std::max(inkRight, text->mapTo(shown, QPoint()).x() + text->fontMetrics().horizontalAdvance(line));
+            shown->accept();
+        });
+        prompts.tell(QStringLiteral("无法写入文件（文件名太长），剪切已取消：\n") + name, Prompts::Icon::Error, QStringLiteral("错误"));
+        QVERIFY2(boxWidth <= 600 && inkRight < boxWidth, qPrintable(QStringLiteral("text to %1 in %2").arg(inkRight).arg(boxWidth)));
+        QVERIFY(QtPrompts::wrapped(name, QFontMetrics(QApplication::font()), 420).remove(u'\n') == name);
     }
 
     void aDropIsTakenAsACopyNeverAsAMove()
@@ -360,7 +462,22 @@ private slots:
         QVERIFY(!box->parentWidget());
         QCOMPARE(box->windowTitle(), QStringLiteral("青禾MP3剪切器V1.0"));
         QCOMPARE(box->size(), QSize(286, 166));
-        QVERIFY(box->findChild<QLabel *>("Label1")->font().bold());
+        auto *title = box->findChild<QLabel *>("Label1");
+        QVERIFY(title->font().bold());
+        // The title's ink stands in the middle of the box.
+        const QImage drawn = box->grab().toImage();
+        int left = drawn.width();
+        int right = 0;
+        for (int y = title->y(); y < title->y() + title->height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                if (qGray(drawn.pixel(x, y)) < 96) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        QVERIFY2(left < right && std::abs(left - (drawn.width() - 1 - right)) <= 2,
+                 qPrintable(QStringLiteral("%1 px left, %2 px right").arg(left).arg(drawn.width() - 1 - right)));
         // Name, what it does, version and licence; no address that leads nowhere.
         QStringList texts;
         for (const QLabel *label : box->findChildren<QLabel *>())
@@ -383,6 +500,14 @@ private slots:
     }
 
 private:
+    /// Chooses a song of \a bytes that writeCbrSong makes in \a dir as "song.mp3".
+    void chooseCbrSong(const QTemporaryDir &dir, qint64 bytes)
+    {
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        QVERIFY(!writeCbrSong(song, bytes).isEmpty());
+        h->choose(song);
+    }
+
     std::unique_ptr<Harness> h;
 };
 

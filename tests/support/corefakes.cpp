@@ -151,6 +151,10 @@ FileSystem::MoveResult FaultyFileSystem::rename(const QString &from, const QStri
 bool FaultyFileSystem::remove(const QString &path)
 {
     log.append(QStringLiteral("remove ") + path);
+    if (refuseRemove && refuseRemove(path)) {
+        m_problem = FileProblem::NoPermission;
+        return false;
+    }
     const bool removed = m_real->remove(path);
     m_problem = m_real->lastProblem();
     return removed;

@@ -77,6 +77,8 @@ public:
 
     /// Paths for which createNew fails with NoPermission, as in a folder the user may not write to.
     std::function<bool(const QString &)> refuseWrite;
+    /// Paths for which remove fails with NoPermission, as in a folder made read-only.
+    std::function<bool(const QString &)> refuseRemove;
     /// Bytes all writes together may still take before they fail with NoSpace; negative for no limit.
     qint64 writeBudget = -1;
     /// Bytes all writes together may still keep; those past it report success and are lost, as on

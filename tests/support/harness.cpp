@@ -4,7 +4,10 @@
 #include "platform/qtplayerengine.h"
 #include "sessionrig.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -61,6 +64,20 @@ bool Harness::cutAt(double seconds)
     if (!session->cutRunning())
         return false;
     return ended.wait(30000) && ended.at(0).at(0).toBool();
+}
+
+void Harness::clickInStepThree(const QString &name) const
+{
+    QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+    click(name);
+}
+
+bool Harness::tick(const QString &name) const
+{
+    QSignalSpy ended(session.get(), &CutSession::cutEnded);
+    auto *box = child<QCheckBox>(name);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    return ended.wait(10000) && ended.at(0).at(0).toBool();
 }
 
 namespace {

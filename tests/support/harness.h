@@ -30,6 +30,11 @@ struct Harness
     void markAt(double seconds);
     /// Presses the end button at \a seconds; true when a cut ran and succeeded.
     bool cutAt(double seconds);
+    /// Clicks the step-three button \a name once the double-click interval since the step
+    /// showed is over: earlier, the button takes the click for the second of a double-click.
+    void clickInStepThree(const QString &name) const;
+    /// Clicks the step-three box \a name and waits for the piece to be cut again; true when it was.
+    bool tick(const QString &name) const;
     /// The step whose pane is visible, 0 when none or several are.
     int visibleStep() const;
     /// The step whose indicator is enabled, 0 when none or several are.
