@@ -208,7 +208,8 @@ struct Span
         return std::nullopt;
     }
 
-    /// The first place at or after \a from where lockFrames frames of one stream follow each other.
+    /// The first place at or after \a from where lockFrames frames of one stream follow each other,
+    /// or where two or more fill the span from its first byte to its last.
     std::optional<std::int64_t> lock(std::int64_t from) const
     {
         for (auto at = nextSync(from); at; at = nextSync(*at + 1)) {
@@ -223,7 +224,9 @@ struct Span
                     break;
                 next += h->length;
             }
-            if (run == lockFrames && next <= end)
+            // A piece of two frames behind its header frame is a shorter run, but one that fills
+            // the file from its first byte to its last.
+            if ((run == lockFrames && next <= end) || (run >= 2 && *at == begin && next == end))
                 return at;
         }
         return std::nullopt;

@@ -150,6 +150,7 @@ private slots:
     void protectedFramesAndTheLameTagStillPassTheirCrcs();
     void aPieceTooShortForARampKeepsItsEnds();
     void aPieceOfASongThatChangesItsChannelsIsFadedAndTrimmed();
+    void aPieceOfTwoFramesIsRaised();
     void whatCannotBeChangedStaysAsItWas_data();
     void whatCannotBeChangedStaysAsItWas();
 };
@@ -317,6 +318,20 @@ void TestGain::aPieceOfASongThatChangesItsChannelsIsFadedAndTrimmed()
     QVERIFY(sound.problems.isEmpty());
     QCOMPARE(sound.channels, 1);
     QCOMPARE(sound.length(), qsizetype(1.5 * 44100));
+}
+
+void TestGain::aPieceOfTwoFramesIsRaised()
+{
+    // Its header frame and two frames: a run of three, where a song's frames are only believed
+    // four in a row, but one that fills the file.
+    QTemporaryDir dir;
+    const QString piece = dir.filePath(QStringLiteral("piece.mp3"));
+    QVERIFY(cutAsTheCommandLineDoes(songPath(QStringLiteral("songs/cbr128-stereo-44k1.mp3")), 0, 0.0262, piece));
+    const QByteArray plain = readAll(piece);
+    QCOMPARE(scanSong(fileSystemPath(piece))->frameCount(), 2);
+    const auto problem = applyGain(fileSystemPath(piece), {0, 0, true});
+    QVERIFY2(!problem, problem->c_str());
+    QVERIFY(readAll(piece) != plain);
 }
 
 void TestGain::whatCannotBeChangedStaysAsItWas_data()

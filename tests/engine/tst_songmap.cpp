@@ -349,7 +349,10 @@ void TestSongMap::noRunOfFramesIsNoSong_data()
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("random bytes") << readAll(fixture(QStringLiteral("random-bytes.mp3")));
     QTest::newRow("all 0xFF") << QByteArray(100000, '\xFF');
-    QTest::newRow("three frames") << frames(3);
+    // Three frames that fill the file are a piece of two behind its header frame; behind junk,
+    // or with junk behind them, they are no song.
+    QTest::newRow("three frames behind junk") << QByteArray(100, 'j') + frames(3);
+    QTest::newRow("three frames, then junk") << frames(3) + QByteArray(100, 'j');
     QTest::newRow("frames in a tag only") << id3v2(5000, 3, frames(10));
     QTest::newRow("frames of changing streams") << frame(mpeg1At128) + frame(0xFFF39044) + frame(mpeg1At128)
                                                        + frame(0xFFF39044) + frame(mpeg1At128);
