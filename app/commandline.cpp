@@ -5,7 +5,7 @@
 #include "engine/gain.h"
 #include "engine/leftovers.h"
 #include "engine/piecefile.h"
-#include "engine/pieceheader.h"
+#include "engine/pieceplan.h"
 #include "engine/songtags.h"
 #include "engine/timetext.h"
 
@@ -54,7 +54,7 @@ constexpr char helpText[] =
 
 constexpr char noGainLayer1[] = "这首歌是MPEG Layer I格式，不能淡入淡出或调整音量，什么也没有写出。";
 constexpr char noGainLayer2[] = "这首歌是MPEG Layer II格式，不能淡入淡出或调整音量，什么也没有写出。";
-constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），已删除写好的铃声：\n%2";
+constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），什么也没有写出：\n%2";
 constexpr char noTerminal[] = "标准输出是终端：铃声只写到文件或管道，请重定向标准输出。";
 constexpr char pathNotPrinted[] = "无法在标准输出上写出铃声的路径（%1），已删除写好的铃声：\n%2";
 constexpr char fadeShortened[] = "%1缩短为 %2 秒：淡入、淡出各至多为铃声长度（%3 秒）的三分之一。";
@@ -240,10 +240,9 @@ int runCut(const Arguments &arguments)
     const auto map = mapSongFor(song, startSeconds, endSeconds);
     if (!map)
         return refuse(oneLine(CutWords::sourceNotMp3, {song.c_str()}));
-    const auto placed = placePiece(*map, startSeconds, endSeconds);
-    if (const auto *problem = std::get_if<MarkProblem>(&placed))
+    auto planned = planPiece(*map, song, startSeconds, endSeconds);
+    if (const auto *problem = std::get_if<MarkProblem>(&planned))
         return refuseMarks(*problem, *map, song, startSeconds, endSeconds);
-    const Placement &piece = std::get<Placement>(placed);
     const GainChange gain{arguments.fadeIn, arguments.fadeOut, arguments.maxVolume};
     if (gain.any() && map->reference.layer != 3)
         return refuse(map->reference.layer == 1 ? noGainLayer1 : noGainLayer2);
@@ -252,16 +251,16 @@ int runCut(const Arguments &arguments)
     struct stat existing = {};
     if (!toStream && !arguments.overwrite && ::lstat(target.c_str(), &existing) == 0)
         return refuse(oneLine(CutWords::targetExists, {target.c_str()}));
-    errno = 0;
-    auto lead = leadFrames(*map, piece, song);
-    if (!lead)
-        return refuse(oneLine(CutWords::sourceReadFailed, {errno ? std::strerror(errno) : songChanged, song.c_str()}));
+    if (const auto *failed = std::get_if<CutError>(&planned))
+        return refuse(oneLine(CutWords::sourceReadFailed, {failed->error ? std::strerror(failed->error) : songChanged, song.c_str()}));
+    PiecePlan &plan = std::get<PiecePlan>(planned);
+    const Placement &piece = plan.placement;
 
-    const std::int64_t lengthMs = std::llround(double(piece.endSample - piece.startSample) * 1000.0 / map->sampleRate());
-    auto tag = pieceTag(*map, song, lengthMs);
+    auto tag = pieceTag(*map, song, plan.lengthMs());
     if (!tag)
         return refuse("mp3cutter：找不到标签组件（" MP3CUTTER_TAGS_MODULE "），请重新安装本程序");
-    PieceParts parts{std::move(*tag), pieceHeaderFrame(*map, piece), std::move(*lead), frameRanges(*map, piece)};
+    PieceParts parts = std::move(plan.parts);
+    parts.tag = std::move(*tag);
     SongFile source(song);
     NewFile file(target, arguments.overwrite);
     StreamTarget stream(STDOUT_FILENO);
@@ -272,7 +271,7 @@ int runCut(const Arguments &arguments)
     // not the piece that was asked for, and goes with the writer.
     if (state == PieceFile::State::Whole && gain.any()) {
         if (const auto why = applyGain(file.temporary(), gain))
-            return refuse(oneLine(gainFailed, {why->c_str(), target.c_str()}));
+            return refuse(oneLine(gainFailed, {CutWords::gainCause(*why, std::strerror(why->error)), target.c_str()}));
     }
     if (state == PieceFile::State::Whole)
         state = writer.name();

@@ -6,7 +6,7 @@
 #include "core/piecewriter.h"
 #include "core/savetarget.h"
 #include "core/texts.h"
-#include "engine/pieceheader.h"
+#include "platform/qtfilesystem.h"
 
 #include <QThread>
 
@@ -344,16 +344,16 @@ void CutSession::cut(double endSeconds)
             return;
     }
     // 3. Where the piece lies in the song, and the frames it needs in front.
-    const auto placed = placePiece(*m_song, *startMark, endSeconds);
-    if (const auto *problem = std::get_if<MarkProblem>(&placed)) {
+    auto planned = planPiece(*m_song, fileSystemPath(m_state.sourcePath), *startMark, endSeconds);
+    if (const auto *problem = std::get_if<MarkProblem>(&planned)) {
         m_markProblem = *problem;
         tellMarkProblem(*problem, *startMark, endSeconds);
         return;
     }
-    const Placement &piece = std::get<Placement>(placed);
-    std::optional<std::vector<std::uint8_t>> lead = leadFrames(*m_song, piece, fileSystemPath(m_state.sourcePath));
-    if (!lead) {
-        tellError(CutText::sourceReadFailed.arg(CutText::problemText(FileProblem::Other), m_state.sourcePath));
+    if (const auto *failed = std::get_if<CutError>(&planned)) {
+        tellError(CutText::sourceReadFailed.arg(
+            CutText::problemText(failed->error ? QtFileSystem::problemOf(failed->error) : FileProblem::Changed),
+            m_state.sourcePath));
         return;
     }
     // 4. The piece's name, from the choices alone.
@@ -363,7 +363,7 @@ void CutSession::cut(double endSeconds)
     next.destDir = m_state.outputFolder;
     next.endPos = generalText(endSeconds);
     // 5. Its bytes, written under a name of their own until whole.
-    writePiece(endSeconds, piece, std::move(next), std::move(*lead));
+    writePiece(endSeconds, std::move(std::get<PiecePlan>(planned)), std::move(next));
 }
 
 std::optional<FileSystem::Replace> CutSession::mayWrite(const QString &target)
@@ -380,7 +380,7 @@ std::optional<FileSystem::Replace> CutSession::mayWrite(const QString &target)
     return FileSystem::Replace::Yes;
 }
 
-void CutSession::writePiece(double endSeconds, const Placement &piece, LastCut next, std::vector<std::uint8_t> lead)
+void CutSession::writePiece(double endSeconds, PiecePlan plan, LastCut next)
 {
     const QString target = m_pieceName.isEmpty() ? pieceFileName(next.destDir, 1, next.srcName) : m_pieceName;
     // Only an explicit name can be the song's own. The name beside the song is the same for every
@@ -389,7 +389,7 @@ void CutSession::writePiece(double endSeconds, const Placement &piece, LastCut n
     if (!replace)
         return;
 
-    std::vector<ByteRange> ranges = frameRanges(*m_song, piece);
+    std::vector<ByteRange> &ranges = plan.parts.ranges;
     // The boxes and the plan show what was placed: the song's bytes in front of the piece's
     // frames, those the frames span, and the rest.
     const qint64 offset = ranges.front().offset;
@@ -402,13 +402,12 @@ void CutSession::writePiece(double endSeconds, const Placement &piece, LastCut n
                         endSeconds};
 
     // The piece is named only once whole, tags and all: a failure leaves nothing that looks like one.
-    const std::vector<std::uint8_t> tag = m_tags.renderForPiece(
-        std::llround(double(piece.endSample - piece.startSample) * 1000.0 / m_song->sampleRate()));
+    const std::vector<std::uint8_t> tag = m_tags.renderForPiece(plan.lengthMs());
     PieceWriter::Job job{m_state.sourcePath,
                          std::move(ranges),
                          QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
-                         pieceHeaderFrame(*m_song, piece),
-                         std::move(lead),
+                         std::move(plan.parts.header),
+                         std::move(plan.parts.lead),
                          target,
                          songTakesGain() ? gainChange() : GainChange(),
                          *replace};

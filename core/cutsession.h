@@ -3,6 +3,7 @@
 #include "core/cutstate.h"
 #include "core/piecewriter.h"
 #include "core/prompts.h"
+#include "engine/pieceplan.h"
 #include "engine/placement.h"
 #include "engine/songmap.h"
 #include "engine/songtags.h"
@@ -136,7 +137,7 @@ private:
     std::optional<FileSystem::Replace> mayWrite(const QString &target);
     /// Starts writing \a piece under its name, unless that name is a song being read or the
     /// person does not want the file there replaced.
-    void writePiece(double endSeconds, const Placement &piece, LastCut next, std::vector<std::uint8_t> lead);
+    void writePiece(double endSeconds, PiecePlan plan, LastCut next);
     void showProgress(qint64 written);
     void finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
     using Finish = void (CutSession::*)(bool, const QString &, bool, FileProblem);

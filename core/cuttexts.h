@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/cuterror.h"
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -42,6 +44,31 @@ inline std::string pastEnd(bool start, double seconds, double length, double fra
         return "起点已在歌曲的结尾（歌曲长 " + tenths(length, false) + " 秒），后面没有声音可剪：\n%1";
     return std::string(start ? "起点 " : "终点 ") + tenths(seconds, true) + " 秒超出了歌曲的长度 "
         + tenths(length, false) + " 秒：\n%1";
+}
+
+/// The cause a failed change of a piece's gain names, in a few words; \a systemWords says the
+/// errno behind it as the front end words it.
+inline std::string gainCause(const CutError &error, const std::string &systemWords)
+{
+    switch (error.kind) {
+    case CutError::Kind::NoAudio:
+        return "铃声里找不到MP3音频";
+    case CutError::Kind::NoGainInLayer1:
+        return "MPEG Layer I 格式没有可调的增益";
+    case CutError::Kind::NoGainInLayer2:
+        return "MPEG Layer II 格式没有可调的增益";
+    case CutError::Kind::NoLameTag:
+        return "铃声没有LAME标签，不知道声音从哪里开始";
+    case CutError::Kind::ForeignHeader:
+        return "铃声的头帧不是本程序写的";
+    case CutError::Kind::Unreadable:
+        return "读取失败：" + systemWords;
+    case CutError::Kind::Unwritable:
+        return "写入失败：" + systemWords;
+    case CutError::Kind::Undecodable:
+        return "无法解码铃声";
+    }
+    return systemWords;
 }
 
 } // namespace CutWords

@@ -2,6 +2,7 @@
 
 #include "core/pathrules.h"
 #include "core/savetarget.h"
+#include "platform/qtfilesystem.h"
 
 #include <QThread>
 
@@ -186,8 +187,11 @@ void PieceWriter::changeGain()
     m_gainThread->setParent(this);
     connect(m_gainThread, &QThread::finished, this, [this] {
         joinGainThread();
-        if (m_gainProblem)
-            fail(m_job.targetPath, false, FileProblem::Other);
+        if (m_gainProblem) {
+            const bool ofTheSystem = m_gainProblem->kind == CutError::Kind::Unwritable
+                || m_gainProblem->kind == CutError::Kind::Unreadable;
+            fail(m_job.targetPath, false, ofTheSystem ? QtFileSystem::problemOf(m_gainProblem->error) : FileProblem::Other);
+        }
         else
             name();
     });

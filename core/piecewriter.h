@@ -87,7 +87,7 @@ private:
     std::unique_ptr<PieceFile> m_file;
     QThread *m_gainThread = nullptr;
     /// Why the gain could not be changed; written by m_gainThread, read once it has finished.
-    std::optional<std::string> m_gainProblem;
+    std::optional<CutError> m_gainProblem;
     /// Zero-interval, so the next chunk waits until the event loop has nothing else pending.
     QTimer m_nextChunk;
 };

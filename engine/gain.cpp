@@ -8,6 +8,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -324,14 +325,14 @@ bool writeChanged(const std::filesystem::path &from, const SongMap &piece, const
 }
 
 /// Why \a piece cannot take a change of gain; empty when it can.
-std::optional<std::string> unfit(const std::filesystem::path &path, const std::optional<SongMap> &piece)
+std::optional<CutError> unfit(const std::filesystem::path &path, const std::optional<SongMap> &piece)
 {
     if (!piece)
-        return "no MPEG audio to change in " + path.string();
+        return CutError{CutError::Kind::NoAudio, path, 0};
     if (piece->reference.layer != 3)
-        return std::string(piece->reference.layer == 1 ? "layer I" : "layer II") + ": no gain to change";
+        return CutError{piece->reference.layer == 1 ? CutError::Kind::NoGainInLayer1 : CutError::Kind::NoGainInLayer2, path, 0};
     if (!piece->encoderFrame || piece->encoderFrame->lameTag.empty())
-        return "no LAME tag: where the piece's sound begins and ends is unknown";
+        return CutError{CutError::Kind::NoLameTag, path, 0};
     // The tag must stand where the program's own header frames keep it, for it is sealed there.
     const int lameAt = 4 + piece->reference.sideInfoSize() + 4 + 4 + 4 + 4 + 100 + 4;
     FrameReader reader(path);
@@ -339,7 +340,7 @@ std::optional<std::string> unfit(const std::filesystem::path &path, const std::o
     if (!header || int(header->size()) < lameAt + int(piece->encoderFrame->lameTag.size())
         || !std::equal(piece->encoderFrame->lameTag.begin(), piece->encoderFrame->lameTag.end(),
                        header->begin() + lameAt))
-        return "the header frame is not one this program writes";
+        return CutError{CutError::Kind::ForeignHeader, path, 0};
     return std::nullopt;
 }
 
@@ -368,7 +369,7 @@ std::optional<double> shortenedFade(double seconds, std::int64_t pieceSamples, i
     return double(done) / sampleRate;
 }
 
-std::optional<std::string> applyGain(const std::filesystem::path &piece, const GainChange &change)
+std::optional<CutError> applyGain(const std::filesystem::path &piece, const GainChange &change)
 {
     const std::optional<SongMap> map = scanSong(piece);
     if (auto problem = unfit(piece, map))
@@ -381,8 +382,9 @@ std::optional<std::string> applyGain(const std::filesystem::path &piece, const G
     const Leftover leftover(changed);
     std::error_code error;
     const auto cannotWrite = [&] {
+        const int cause = errno;
         std::filesystem::remove(changed, error);
-        return "cannot write " + changed.string();
+        return CutError{CutError::Kind::Unwritable, changed, cause};
     };
     if (change.maxVolume) {
         const auto highest = highestGain(piece, *map);
@@ -394,7 +396,7 @@ std::optional<std::string> applyGain(const std::filesystem::path &piece, const G
         const auto peak = decodedPeak(plan.fades() ? changed : piece);
         if (!peak || !highest) {
             std::filesystem::remove(changed, error);
-            return "cannot decode " + piece.string();
+            return CutError{CutError::Kind::Undecodable, piece, 0};
         }
         // Digital silence stays as it is: there is nothing to make louder.
         if (*peak > 0) {
@@ -407,8 +409,9 @@ std::optional<std::string> applyGain(const std::filesystem::path &piece, const G
         return cannotWrite();
     std::filesystem::rename(changed, piece, error);
     if (error) {
+        const int cause = error.value();
         std::filesystem::remove(changed, error);
-        return "cannot rename " + changed.string() + " to " + piece.string();
+        return CutError{CutError::Kind::Unwritable, piece, cause};
     }
     return std::nullopt;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/cuterror.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -41,5 +43,5 @@ std::optional<double> shortenedFade(double seconds, std::int64_t pieceSamples, i
 ///
 /// The piece is written beside itself and renamed over the old one only once whole; a signal that
 /// ends the program meanwhile removes the copy (removeLeftovers()). Returns an
-/// empty optional on success, else the reason in English; on failure the file is as it was.
-std::optional<std::string> applyGain(const std::filesystem::path &piece, const GainChange &change);
+/// empty optional on success, else what failed; on failure the file is as it was.
+std::optional<CutError> applyGain(const std::filesystem::path &piece, const GainChange &change);

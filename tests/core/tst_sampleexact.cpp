@@ -8,6 +8,7 @@
 #include "platform/qtfilesystem.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -236,6 +237,16 @@ void tst_SampleExact::pieceSoundsAsMarked()
     QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("marks %1 - %2 s are the song's samples [%3, %4):\n   ")
                                               .arg(from).arg(to).arg(first).arg(last)
                                           + faults.join(QStringLiteral("\n   "))));
+
+    // The command line cuts the same piece, to the byte.
+    const QString byCommand = dir.filePath(QStringLiteral("command.mp3"));
+    QProcess program;
+    program.start(QStringLiteral(MP3CUTTER_BINARY), {QStringLiteral("--cut"), QString::number(from, 'g', 17),
+                                                      QString::number(to, 'g', 17), songPath(song),
+                                                      QStringLiteral("-o"), byCommand});
+    QVERIFY(program.waitForFinished(30000));
+    QVERIFY2(program.exitCode() == 0, program.readAllStandardError().constData());
+    QVERIFY(readAll(byCommand) == readAll(piecePath));
 }
 
 QTEST_GUILESS_MAIN(tst_SampleExact)

@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -27,6 +28,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -267,6 +269,29 @@ private slots:
         QCOMPARE(run.status, 0);
         QVERIFY(readAll(out).size() > 10'000);
         QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("cbr-tones.mp3"), QStringLiteral("taken.mp3")}));
+    }
+
+    void aDiskTooSmallForTheFadeKeepsTheFileToReplace()
+    {
+        // Room for the old file and the piece, not for a second copy of the piece: the fade
+        // fails on the piece's own temporary file, and the file it was to replace stays whole.
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        const QString disk = dir->filePath(QStringLiteral("disk"));
+        QVERIFY(QDir().mkpath(disk));
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=400k") != 0)
+            QSKIP("no small file system can be mounted here (it takes root)");
+        const auto unmount = qScopeGuard([&] { ::umount(QFile::encodeName(disk).constData()); });
+        const QString old = disk + QStringLiteral("/old.mp3");
+        const QByteArray kept(200'000, 'k');
+        QVERIFY(writeFile(old, kept));
+        // 12 s at 128 kbit/s: 188 KiB.
+        const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("13"), song,
+                                    QStringLiteral("-o"), old, QStringLiteral("--overwrite"), QStringLiteral("--fade-in"),
+                                    QStringLiteral("1")});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("写入失败")) && !run.err.contains(QStringLiteral("cannot")), qPrintable(run.err));
+        QCOMPARE(filesIn(disk), QStringList({QStringLiteral("old.mp3")}));
+        QVERIFY(readAll(old) == kept);
     }
 
     void aCutLoadsNoQtLibrary_data()
