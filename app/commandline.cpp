@@ -87,6 +87,32 @@ std::string oneLine(std::string_view text, std::initializer_list<std::string_vie
     return line;
 }
 
+/// The one line that says why a cut of \a song to \a target failed.
+std::string failureLine(const CutError &error, const std::filesystem::path &song, const std::filesystem::path &target)
+{
+    const char *cause = std::strerror(error.error);
+    switch (error.kind) {
+    case CutError::Kind::Unreadable:
+        return oneLine(CutWords::sourceReadFailed, {cause, song.c_str()});
+    case CutError::Kind::Changed:
+        return oneLine(CutWords::sourceReadFailed, {songChanged, song.c_str()});
+    case CutError::Kind::Taken:
+        return oneLine(CutWords::targetExists, {target.c_str()});
+    case CutError::Kind::Incomplete:
+        return oneLine(CutWords::pieceWriteFailed, {bytesLost, target.c_str()});
+    case CutError::Kind::Unwritable:
+        return oneLine(CutWords::pieceWriteFailed, {cause, target.c_str()});
+    case CutError::Kind::NoAudio:
+    case CutError::Kind::NoGainInLayer1:
+    case CutError::Kind::NoGainInLayer2:
+    case CutError::Kind::NoLameTag:
+    case CutError::Kind::ForeignHeader:
+    case CutError::Kind::Undecodable:
+        break;
+    }
+    return oneLine(gainFailed, {CutWords::gainCause(error, cause), target.c_str()});
+}
+
 /// Says \a line on standard error; the status for a refused or failed cut.
 int refuse(const std::string &line)
 {
@@ -252,7 +278,7 @@ int runCut(const Arguments &arguments)
     if (!toStream && !arguments.overwrite && ::lstat(target.c_str(), &existing) == 0)
         return refuse(oneLine(CutWords::targetExists, {target.c_str()}));
     if (const auto *failed = std::get_if<CutError>(&planned))
-        return refuse(oneLine(CutWords::sourceReadFailed, {failed->error ? std::strerror(failed->error) : songChanged, song.c_str()}));
+        return refuse(failureLine(*failed, song, target));
     PiecePlan &plan = std::get<PiecePlan>(planned);
     const Placement &piece = plan.placement;
 
@@ -271,26 +297,12 @@ int runCut(const Arguments &arguments)
     // not the piece that was asked for, and goes with the writer.
     if (state == PieceFile::State::Whole && gain.any()) {
         if (const auto why = applyGain(file.temporary(), gain))
-            return refuse(oneLine(gainFailed, {CutWords::gainCause(*why, std::strerror(why->error)), target.c_str()}));
+            return refuse(failureLine(*why, song, target));
     }
     if (state == PieceFile::State::Whole)
         state = writer.name();
-    if (state == PieceFile::State::Failed) {
-        switch (writer.fault()) {
-        case PieceFile::Fault::Song:
-            return refuse(oneLine(CutWords::sourceReadFailed,
-                                  {writer.cause() ? std::strerror(writer.cause()) : songChanged, song.c_str()}));
-        case PieceFile::Fault::Taken:
-            return refuse(oneLine(CutWords::targetExists, {target.c_str()}));
-        case PieceFile::Fault::Incomplete:
-            return refuse(oneLine(CutWords::pieceWriteFailed, {bytesLost, target.c_str()}));
-        case PieceFile::Fault::None:
-        case PieceFile::Fault::Piece:
-            break;
-        }
-        return refuse(oneLine(CutWords::pieceWriteFailed,
-                              {std::strerror(writer.cause()), toStream ? standardOutput : target.c_str()}));
-    }
+    if (state == PieceFile::State::Failed)
+        return refuse(failureLine(*writer.error(), song, toStream ? std::filesystem::path(standardOutput) : target));
     if (toStream)
         return CommandLineOk;
     const std::int64_t samples = piece.endSample - piece.startSample;

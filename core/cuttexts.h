@@ -63,8 +63,14 @@ inline std::string gainCause(const CutError &error, const std::string &systemWor
         return "铃声的头帧不是本程序写的";
     case CutError::Kind::Unreadable:
         return "读取失败：" + systemWords;
+    case CutError::Kind::Changed:
+        return "文件在读取时被改动";
     case CutError::Kind::Unwritable:
         return "写入失败：" + systemWords;
+    case CutError::Kind::Incomplete:
+        return "写入的内容不完整";
+    case CutError::Kind::Taken:
+        return "文件已存在";
     case CutError::Kind::Undecodable:
         return "无法解码铃声";
     }

@@ -218,18 +218,18 @@ void PieceWriter::name()
 
 void PieceWriter::fail()
 {
-    switch (m_file->fault()) {
-    case PieceFile::Fault::Song:
+    switch (m_file->error()->kind) {
+    case CutError::Kind::Unreadable:
+    case CutError::Kind::Changed:
         fail(m_job.sourcePath, true, m_source->problem());
         return;
-    case PieceFile::Fault::Incomplete:
+    case CutError::Kind::Incomplete:
         fail(m_job.targetPath, false, FileProblem::Incomplete);
         return;
-    case PieceFile::Fault::Taken:
+    case CutError::Kind::Taken:
         fail(m_job.targetPath, false, FileProblem::Exists);
         return;
-    case PieceFile::Fault::None:
-    case PieceFile::Fault::Piece:
+    default:
         break;
     }
     fail(m_job.targetPath, false, m_target->problem());

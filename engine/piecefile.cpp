@@ -49,7 +49,7 @@ PieceFile::State PieceFile::step(std::int64_t bytes)
     for (std::int64_t read = 0; read < bytes;) {
         const auto n = readNext(std::size_t(std::min<std::int64_t>(bytes - read, std::int64_t(bufferSize))));
         if (!n)
-            return fail(Fault::Song, m_source.error());
+            return failOnSong();
         if (*n == 0) {
             if (m_phase == Phase::Copying) {
                 if (finish())
@@ -70,7 +70,7 @@ PieceFile::State PieceFile::step(std::int64_t bytes)
             m_crc = lameCrc(m_crc, m_buffer.get(), *n);
         if (m_phase == Phase::Copying) {
             if (!m_target.write(m_buffer.get(), *n))
-                return fail(Fault::Piece, m_target.error());
+                return fail(CutError::Kind::Unwritable, m_target.error());
             m_written += std::int64_t(*n);
         }
         read += std::int64_t(*n);
@@ -81,11 +81,11 @@ PieceFile::State PieceFile::step(std::int64_t bytes)
 bool PieceFile::start()
 {
     if (!m_source.open()) {
-        fail(Fault::Song, m_source.error());
+        failOnSong();
         return false;
     }
     if (!m_target.create()) {
-        fail(Fault::Piece, m_target.error());
+        fail(CutError::Kind::Unwritable, m_target.error());
         return false;
     }
     m_created = true;
@@ -104,7 +104,7 @@ bool PieceFile::writeHead()
 {
     for (const std::vector<std::uint8_t> *part : {&m_parts.tag, &m_parts.header, &m_parts.lead}) {
         if (!m_target.write(part->data(), part->size())) {
-            fail(Fault::Piece, m_target.error());
+            fail(CutError::Kind::Unwritable, m_target.error());
             return false;
         }
         m_written += std::int64_t(part->size());
@@ -133,18 +133,18 @@ bool PieceFile::finish()
     if (m_target.canRewrite() && !m_parts.header.empty()) {
         sealPieceHeader(m_parts.header, m_crc);
         if (!m_target.rewrite(std::int64_t(m_parts.tag.size()), m_parts.header.data(), m_parts.header.size())) {
-            fail(Fault::Piece, m_target.error());
+            fail(CutError::Kind::Unwritable, m_target.error());
             return false;
         }
     }
     // Written bytes may still sit in a buffer on the way: a full disk may show only here.
     const auto length = m_target.close();
     if (!length) {
-        fail(Fault::Piece, m_target.error());
+        fail(CutError::Kind::Unwritable, m_target.error());
         return false;
     }
     if (*length != m_parts.length()) {
-        fail(Fault::Incomplete, 0);
+        fail(CutError::Kind::Incomplete, 0);
         return false;
     }
     return true;
@@ -159,18 +159,24 @@ PieceFile::State PieceFile::name()
         m_state = State::Written;
         return m_state;
     case PieceTarget::Naming::Taken:
-        return fail(Fault::Taken, EEXIST);
+        return fail(CutError::Kind::Taken, EEXIST);
     case PieceTarget::Naming::Failed:
         break;
     }
-    return fail(Fault::Piece, m_target.error());
+    return fail(CutError::Kind::Unwritable, m_target.error());
 }
 
-PieceFile::State PieceFile::fail(Fault fault, int cause)
+PieceFile::State PieceFile::failOnSong()
+{
+    // A song that gives fewer bytes than its map found, with no error to tell, has changed.
+    const int cause = m_source.error();
+    return fail(cause ? CutError::Kind::Unreadable : CutError::Kind::Changed, cause);
+}
+
+PieceFile::State PieceFile::fail(CutError::Kind kind, int cause)
 {
     m_state = State::Failed;
-    m_fault = fault;
-    m_cause = cause;
+    m_error = CutError{kind, {}, cause};
     if (m_created)
         m_target.discard();
     return m_state;

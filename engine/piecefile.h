@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/leftovers.h"
+#include "engine/cuterror.h"
 #include "engine/placement.h"
 
 #include <cstdint>
@@ -71,16 +72,6 @@ class PieceFile
 {
 public:
     enum class State { Writing, Whole, Written, Failed };
-    /// What a failed piece failed on.
-    enum class Fault {
-        None,
-        Song,
-        Piece,
-        /// The piece's file is shorter than what was written to it, though every write succeeded.
-        Incomplete,
-        /// A file has the piece's name and may not be replaced.
-        Taken,
-    };
 
     /// Bytes of the song read at once, through one buffer: larger is no faster from the page
     /// cache, and costs a new process a page fault for every 4 KiB of it.
@@ -99,9 +90,9 @@ public:
     State run();
 
     State state() const { return m_state; }
-    Fault fault() const { return m_fault; }
-    /// The errno behind the fault; 0 where there is none to tell.
-    int cause() const { return m_cause; }
+    /// What a failed piece failed on: the song (Unreadable, Changed) or the piece (Unwritable,
+    /// Incomplete, Taken), with the errno behind it.
+    const std::optional<CutError> &error() const { return m_error; }
     /// Bytes of the piece written so far.
     std::int64_t written() const { return m_written; }
     const PieceParts &parts() const { return m_parts; }
@@ -114,14 +105,14 @@ private:
     /// Reads the next bytes of the ranges, at most \a most; empty at their end, null on failure.
     std::optional<std::size_t> readNext(std::size_t most);
     bool finish();
-    State fail(Fault fault, int cause);
+    State failOnSong();
+    State fail(CutError::Kind kind, int cause);
 
     PieceParts m_parts;
     PieceSource &m_source;
     PieceTarget &m_target;
     State m_state = State::Writing;
-    Fault m_fault = Fault::None;
-    int m_cause = 0;
+    std::optional<CutError> m_error;
     Phase m_phase = Phase::Start;
     bool m_created = false;
     std::unique_ptr<std::uint8_t[]> m_buffer;

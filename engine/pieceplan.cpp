@@ -20,7 +20,7 @@ std::variant<PiecePlan, MarkProblem, CutError> planPiece(const SongMap &song, co
     errno = 0;
     auto lead = leadFrames(song, plan.placement, songPath);
     if (!lead)
-        return CutError{CutError::Kind::Unreadable, songPath, errno};
+        return CutError{errno ? CutError::Kind::Unreadable : CutError::Kind::Changed, songPath, errno};
     plan.parts.header = pieceHeaderFrame(song, plan.placement);
     plan.parts.lead = std::move(*lead);
     plan.parts.ranges = frameRanges(song, plan.placement);

@@ -78,7 +78,7 @@ private slots:
         NewFile keep(fileSystemPath(target), false);
         PieceFile refused(pieceParts(), source, keep);
         QCOMPARE(refused.run(), PieceFile::State::Failed);
-        QCOMPARE(refused.fault(), PieceFile::Fault::Taken);
+        QCOMPARE(refused.error()->kind, CutError::Kind::Taken);
         QCOMPARE(readAll(target), QByteArray("kept"));
         QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("piece.mp3")}));
 
@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(writer.step(1000), PieceFile::State::Writing);
         QVERIFY(writeFile(target, "another program's"));
         QCOMPARE(writer.run(), PieceFile::State::Failed);
-        QCOMPARE(writer.fault(), PieceFile::Fault::Taken);
+        QCOMPARE(writer.error()->kind, CutError::Kind::Taken);
         QCOMPARE(readAll(target), QByteArray("another program's"));
         QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("piece.mp3")}));
     }
@@ -148,8 +148,8 @@ private slots:
                 QCOMPARE(filesIn(dir->path()).size(), 2);
             } else {
                 QCOMPARE(state, PieceFile::State::Failed);
-                QCOMPARE(writer.fault(), fault == u"shortened" ? PieceFile::Fault::Song : PieceFile::Fault::Piece);
-                QCOMPARE(writer.cause(), fault == u"folder" ? ENOENT : fault == u"full" ? EFBIG : 0);
+                QCOMPARE(writer.error()->kind, fault == u"shortened" ? CutError::Kind::Changed : CutError::Kind::Unwritable);
+                QCOMPARE(writer.error()->error, fault == u"folder" ? ENOENT : fault == u"full" ? EFBIG : 0);
             }
         }
         QCOMPARE(filesIn(dir->path()), QStringList({QStringLiteral("song.mp3")}));
