@@ -171,7 +171,7 @@ void CutSession::takeSource(const QString &path, qint64 length, std::optional<So
 {
     // A start mark is a time in the song it was placed in; in another song it would mark nothing.
     if (!m_files.sameFile(path, m_state.sourcePath))
-        m_state.startPos.clear();
+        m_state.startMark.reset();
     m_state.mirrors.status = markingStatus();
     m_lastTaken = path;
     m_state.sourcePath = path;
@@ -247,7 +247,7 @@ void CutSession::markStartAt(double seconds)
 void CutSession::placeStart(double seconds)
 {
     refreshDuration();
-    m_state.startPos = generalText(seconds);
+    m_state.startMark = seconds;
     m_state.mirrors.fileKB = roundedKB(m_state.fileLength);
     if (m_song)
         m_state.mirrors.sizeBoxes[0] = sizeBoxText(generalText(kilobytes(bytesBefore(seconds))));
@@ -257,7 +257,7 @@ void CutSession::placeStart(double seconds)
 
 QString CutSession::markingStatus() const
 {
-    return m_state.startPos.isEmpty() ? QString() : CutText::started;
+    return m_state.startMark ? CutText::started : QString();
 }
 
 void CutSession::markEndAndCut()
@@ -287,7 +287,7 @@ qint64 CutSession::bytesBefore(double seconds) const
 {
     const qint64 frame = std::clamp<qint64>(m_song->sampleAt(seconds) / m_song->samplesPerFrame, 0,
                                             m_song->frameCount() - 1);
-    return m_song->frames[std::size_t(frame)].offset;
+    return m_song->frame(frame).offset;
 }
 
 void CutSession::tellMarkProblem(MarkProblem problem, double startSeconds, double endSeconds)
@@ -325,7 +325,7 @@ void CutSession::cut(double endSeconds)
 {
     m_markProblem.reset();
     // 1. A start mark, and the song it is placed in.
-    const auto startMark = textValue(m_state.startPos);
+    const auto startMark = m_state.startMark;
     if (!startMark) {
         tellHint(CutText::markStartFirst, QString());
         return;

@@ -24,7 +24,7 @@ struct CutChoices
 {
     QString sourcePath;         ///< the song chosen last, as chosen
     QString outputFolder;       ///< where pieces go, with its separator: the first song's folder, or one chosen since
-    QString startPos;           ///< the start mark: seconds, as text; empty until the first one
+    std::optional<double> startMark;   ///< the start mark, in seconds of the song; none until the first one
     GainChoice gain;            ///< for every piece from the next cut on, and the kept one
 };
 

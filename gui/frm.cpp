@@ -274,14 +274,14 @@ void Frm::showState()
                             : QString());
 
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
-    m_songBar->waveform()->setMarks(textValue(state.startPos),
+    m_songBar->waveform()->setMarks(state.startMark,
                                     cutFromThisSong ? std::optional(m_lastCut->kept) : std::nullopt);
 }
 
 void Frm::rememberCut()
 {
     const CutState &state = m_session.state();
-    const auto start = textValue(state.startPos);
+    const auto start = state.startMark;
     const auto end = textValue(state.lastCut.endPos);
     m_lastCut = start && end ? std::optional(ShownCut{state.sourcePath, TimeWindow{*start, *end}}) : std::nullopt;
 }

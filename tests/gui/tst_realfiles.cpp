@@ -136,7 +136,7 @@ private slots:
         markAndCut(startAt, endAt);
         if (QTest::currentTestFailed())
             return;
-        const double start = state.startPos.toDouble();
+        const double start = state.startMark.value_or(-1);
         const double end = state.lastCut.endPos.toDouble();
 
         // The piece is a header frame of its own, then a run of the song's frames, which by the

@@ -51,7 +51,7 @@ private slots:
         }
         QCOMPARE(h->session->state().duration, 0.0);
         QCOMPARE(h->session->state().fileLength, 0);
-        QVERIFY(h->session->state().startPos.isEmpty());
+        QVERIFY(!h->session->state().startMark);
         QVERIFY(!h->frm->windowIcon().isNull());
     }
 
@@ -217,7 +217,7 @@ private slots:
         QVERIFY(h->prompts.told[0].text.startsWith(QStringLiteral("起点和终点相隔不到一帧")));
         QCOMPARE(h->prompts.told[0].caption, QStringLiteral("提示"));
         QCOMPARE(h->visibleStep(), 2);
-        QCOMPARE(h->session->state().startPos, QStringLiteral("3"));
+        QCOMPARE(h->session->state().startMark, std::optional(3.0));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("song.mp3")}));
     }
 
