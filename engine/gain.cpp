@@ -45,21 +45,36 @@ int granulesOf(const FrameHeader &header)
     return header.version == 10 ? 2 : 1;
 }
 
+// The side information's fields, in bits, as the published layer 3 layout has them.
+constexpr int mainDataBeginBits = 9;        // MPEG-1; 8 in MPEG-2 and 2.5
+constexpr int lsfMainDataBeginBits = 8;
+constexpr int scfsiBits = 4;                // a channel, MPEG-1 only
+constexpr int part23LengthBits = 12;
+constexpr int bigValuesBits = 9;
+constexpr int granuleChannelBits = 59;      // MPEG-1: each granule and channel
+constexpr int lsfGranuleChannelBits = 63;   // MPEG-2 and 2.5: their one granule, a channel
+
+/// Private bits behind main_data_begin: 5 mono and 3 stereo in MPEG-1, 1 and 2 in MPEG-2 and 2.5.
+int privateBits(const FrameHeader &header)
+{
+    const bool mono = channelsOf(header) == 1;
+    if (header.version == 10)
+        return mono ? 5 : 3;
+    return mono ? 1 : 2;
+}
+
 /// Where, in bits from the start of the side information, the 8 bits of global_gain of granule
-/// \a gr and channel \a ch begin. In front of each granule and channel's global_gain stand
-/// part2_3_length (12 bits) and big_values (9).
+/// \a gr and channel \a ch begin: behind the frame's own fields, then, in each granule and
+/// channel, behind part2_3_length and big_values.
 int globalGainBit(const FrameHeader &header, int gr, int ch)
 {
     const int channels = channelsOf(header);
+    const int inGranule = part23LengthBits + bigValuesBits;
     if (header.version == 10) {
-        // main_data_begin (9), private bits (5 mono, 3 stereo) and scfsi (4 a channel), then
-        // 59 bits for each granule and channel.
-        const int start = 9 + (channels == 1 ? 5 : 3) + 4 * channels;
-        return start + (gr * channels + ch) * 59 + 21;
+        const int start = mainDataBeginBits + privateBits(header) + scfsiBits * channels;
+        return start + (gr * channels + ch) * granuleChannelBits + inGranule;
     }
-    // MPEG-2 and 2.5: main_data_begin (8) and private bits (1 mono, 2 stereo), then one granule
-    // of 63 bits a channel.
-    return 8 + channels + ch * 63 + 21;
+    return lsfMainDataBeginBits + privateBits(header) + ch * lsfGranuleChannelBits + inGranule;
 }
 
 int readByteAt(const std::uint8_t *bits, int bit)
@@ -334,7 +349,7 @@ std::optional<CutError> unfit(const std::filesystem::path &path, const std::opti
     if (!piece->encoderFrame || piece->encoderFrame->lameTag.empty())
         return CutError{CutError::Kind::NoLameTag, path, 0};
     // The tag must stand where the program's own header frames keep it, for it is sealed there.
-    const int lameAt = 4 + piece->reference.sideInfoSize() + 4 + 4 + 4 + 4 + 100 + 4;
+    const int lameAt = lameTagOffset(piece->reference);
     FrameReader reader(path);
     const auto *header = reader.read(piece->encoderFrame->offset, std::size_t(piece->encoderFrame->length));
     if (!header || int(header->size()) < lameAt + int(piece->encoderFrame->lameTag.size())

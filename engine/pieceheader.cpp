@@ -70,7 +70,7 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
     const auto lead = piece.leadWord ? frameHeaderFrom(piece.leadWord) : std::nullopt;
     const FrameHeader first = lead ? *lead : song.frame(piece.firstFrame).header();
     const int xingAt = 4 + first.sideInfoSize();
-    const int lameAt = xingAt + xingFieldsSize;
+    const int lameAt = lameTagOffset(first);
     // A constant bit rate's piece keeps it in every frame, where the frames can hold what they must.
     const bool constant = song.constantBitRate && first.bitRate == song.reference.bitRate;
     const auto header = frameHolding(first, lameAt + lameTagSize, constant);
@@ -129,10 +129,14 @@ std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement 
     return frame;
 }
 
+int lameTagOffset(const FrameHeader &first)
+{
+    return 4 + first.sideInfoSize() + xingFieldsSize;
+}
+
 void sealPieceHeader(std::vector<std::uint8_t> &frame, std::uint16_t musicCrc)
 {
-    const auto header = frameHeaderFrom(bigEndian32(frame.data()));
-    const int lameAt = 4 + header->sideInfoSize() + xingFieldsSize;
+    const int lameAt = lameTagOffset(*frameHeaderFrom(bigEndian32(frame.data())));
     putBigEndian16(frame.data() + lameAt + lameMusicCrcAt, musicCrc);
     // The tag's own CRC covers every byte of the frame in front of it.
     putBigEndian16(frame.data() + lameAt + lameTagCrcAt, lameCrc(0, frame.data(), std::size_t(lameAt + lameTagCrcAt)));

@@ -13,6 +13,10 @@
 /// for no such frame.
 std::vector<std::uint8_t> pieceHeaderFrame(const SongMap &song, const Placement &piece);
 
+/// Where the header frame of a piece whose first frame is of \a first's kind keeps its LAME tag:
+/// behind the side information, the "Xing" or "Info" mark and all four of its fields.
+int lameTagOffset(const FrameHeader &first);
+
 /// Writes the CRC of the piece's audio frames, \a musicCrc, and the CRC of the tag itself into
 /// \a frame, made by pieceHeaderFrame().
 void sealPieceHeader(std::vector<std::uint8_t> &frame, std::uint16_t musicCrc);
