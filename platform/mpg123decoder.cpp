@@ -1,21 +1,12 @@
 #include "platform/mpg123decoder.h"
 
+#include "platform/mpg123setup.h"
+
 #include <QFile>
 
 #include <mpg123.h>
 
 #include <algorithm>
-
-namespace {
-
-bool libraryReady()
-{
-    // Libraries before 1.27 must be set up once before their first handle; later ones ignore it.
-    static const bool ready = mpg123_init() == MPG123_OK;
-    return ready;
-}
-
-} // namespace
 
 Mpg123Decoder::Mpg123Decoder() = default;
 
@@ -30,20 +21,14 @@ std::optional<AudioDecoder::Format> Mpg123Decoder::open(const QString &path)
     m_ended = true;
     m_failed = false;
     m_foreign = false;
-    if (!m_handle && libraryReady())
+    if (!m_handle && mpg123Ready())
         m_handle = mpg123_new(nullptr, nullptr);
     if (!m_handle)
         return std::nullopt;
     // Gapless, so that time 0 is where a gapless player's is and the marks' times are; quiet,
     // since a damaged frame is the file's business, not the terminal's.
     mpg123_param(m_handle, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
-    // Floats at the file's own rate and channels: a converted rate would move every time.
-    mpg123_format_none(m_handle);
-    const long *rates = nullptr;
-    size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (size_t i = 0; i < rateCount; ++i)
-        mpg123_format(m_handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    decodeToFloats(m_handle);
 
     if (mpg123_open(m_handle, QFile::encodeName(path).constData()) != MPG123_OK)
         return std::nullopt;

@@ -1,17 +1,33 @@
 #include "platform/qtplayerengine.h"
 
+#include "platform/songwave.h"
+
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QMediaDevices>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 QtPlayerEngine::QtPlayerEngine(QObject *parent)
     : PlayerEngine(parent)
 {
+}
+
+QtPlayerEngine::~QtPlayerEngine()
+{
+    // A file still being opened: its thread ends soon, and what it opens is not wanted.
+    for (QThread *thread : std::as_const(m_openers)) {
+        thread->wait();
+        delete thread;
+    }
+    // Qt 6.4's player, destroyed with a stream still loaded, hears its decoder's pads go after
+    // its own parts have: it crashes.
+    release();
 }
 
 void QtPlayerEngine::makePlayer()
@@ -44,13 +60,7 @@ void QtPlayerEngine::makePlayer()
 void QtPlayerEngine::load(const QString &path)
 {
     ++m_loads;
-    if (m_player) {
-        const QSignalBlocker quiet(m_player);
-        m_player->stop();
-        // Clearing first makes a repeated path load afresh (QMediaPlayer ignores a source
-        // equal to the current one), and the empty path closes the file at once.
-        m_player->setSource(QUrl());
-    }
+    release();
     m_onOpen = OnOpen::Play;
     m_durationMs = 0;
     m_reportedMs = -1;
@@ -58,7 +68,46 @@ void QtPlayerEngine::load(const QString &path)
     if (!takeSource(path))
         return;
     makePlayer();
-    m_player->setSource(QUrl::fromLocalFile(path));
+    openSource();
+}
+
+void QtPlayerEngine::release()
+{
+    if (m_player) {
+        const QSignalBlocker quiet(m_player);
+        m_player->stop();
+        // Clearing first makes a repeated path load afresh (QMediaPlayer ignores a source
+        // equal to the current one), and the empty path closes the file at once.
+        m_player->setSource(QUrl());
+    }
+    delete m_wave;
+    m_wave = nullptr;
+}
+
+void QtPlayerEngine::openSource()
+{
+    // Counting a long song's frames takes longer than the window may stand still.
+    auto opened = std::make_shared<std::unique_ptr<SongWave::Opened>>();
+    QThread *thread = QThread::create([opened, path = source()] { *opened = SongWave::open(path); });
+    m_openers.append(thread);
+    connect(thread, &QThread::finished, this, [this, thread, opened, load = m_loads] {
+        m_openers.removeOne(thread);
+        thread->deleteLater();
+        // Another file may have been loaded since.
+        if (load == m_loads)
+            playOpened(*opened ? new SongWave(std::move(*opened), this) : nullptr);
+    });
+    thread->start();
+}
+
+void QtPlayerEngine::playOpened(SongWave *wave)
+{
+    const QUrl url = QUrl::fromLocalFile(source());
+    m_wave = wave;
+    if (m_wave)
+        m_player->setSourceDevice(m_wave, url);
+    else
+        m_player->setSource(url);
 }
 
 void QtPlayerEngine::mediaStatusChanged(QMediaPlayer::MediaStatus status)
@@ -100,6 +149,7 @@ void QtPlayerEngine::prepareOpenedFile(quint64 load)
         // position to count, hence 1 ms rather than 0. Without the length it must not seek:
         // the seek would end the stream before it starts, which GStreamer refuses with a
         // CRITICAL.
+        seekComing();
         m_player->setPosition(1);
     }
     learnDuration(ms);
@@ -109,6 +159,12 @@ void QtPlayerEngine::prepareOpenedFile(quint64 load)
     // saying it plays.
     if (m_onOpen == OnOpen::Play)
         play();
+}
+
+void QtPlayerEngine::seekComing()
+{
+    if (m_wave)
+        m_wave->seekComing();
 }
 
 void QtPlayerEngine::learnDuration(qint64 ms)
@@ -121,8 +177,7 @@ void QtPlayerEngine::learnDuration(qint64 ms)
 
 void QtPlayerEngine::backendDurationChanged(qint64 ms)
 {
-    // An MP3 file without a header telling its length tells it only once it plays, and a VBR
-    // one may correct it then.
+    // A file GStreamer reads itself may tell its length only once it plays, and correct it then.
     if (isOpen())
         learnDuration(ms);
 }
@@ -201,6 +256,8 @@ void QtPlayerEngine::play()
     {
         const QSignalBlocker quiet(m_player);
         // At its end the back end starts over by itself.
+        if (over)
+            seekComing();
         m_player->play();
     }
     setState(State::Playing);
@@ -233,6 +290,7 @@ void QtPlayerEngine::stop()
         return;
     {
         const QSignalBlocker quiet(m_player);
+        seekComing();
         m_player->stop();
     }
     setState(State::Ready);
@@ -247,6 +305,7 @@ void QtPlayerEngine::seek(double seconds)
     const qint64 ms = clamped(std::llround(seconds * 1000.0));
     {
         const QSignalBlocker quiet(m_player);
+        seekComing();
         m_player->setPosition(ms);
     }
     // Moved away from its end, a file that was played through waits where it went.

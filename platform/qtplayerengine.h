@@ -2,21 +2,27 @@
 
 #include "platform/playerengine.h"
 
+#include <QList>
 #include <QMediaPlayer>
 #include <QString>
 
 #include <optional>
 
 class QAudioOutput;
+class QThread;
+class SongWave;
 
 /// The engine the program really uses: Qt Multimedia, made on the first file so that it costs
-/// nothing at start-up. It works around two races of Qt 6.4's GStreamer player, see
-/// prepareOpenedFile().
+/// nothing at start-up. An MP3 file plays as libmpg123 decodes it, laid out by the song's map (see
+/// SongWave), so that its length, its clock and every seek are the ones marks are placed by;
+/// anything else plays as GStreamer reads it. It works around races of Qt 6.4's GStreamer player,
+/// see prepareOpenedFile() and SongWave::seekComing().
 class QtPlayerEngine : public PlayerEngine
 {
     Q_OBJECT
 public:
     explicit QtPlayerEngine(QObject *parent = nullptr);
+    ~QtPlayerEngine() override;
 
     void load(const QString &path) override;
     std::optional<double> duration() const override;
@@ -32,6 +38,14 @@ private:
     enum class OnOpen { Play, Hold };
 
     void makePlayer();
+    /// Opens the file loaded, on a worker thread, and hands it to the player once open.
+    void openSource();
+    /// Gives the player \a wave to read, or the file itself without one.
+    void playOpened(SongWave *wave);
+    /// Stops the player and lets go of the file.
+    void release();
+    /// The player is about to seek: see SongWave::seekComing().
+    void seekComing();
     void mediaStatusChanged(QMediaPlayer::MediaStatus status);
     void prepareOpenedFile(quint64 load);
     void learnDuration(qint64 ms);
@@ -44,6 +58,10 @@ private:
 
     QMediaPlayer *m_player = nullptr;
     QAudioOutput *m_audio = nullptr;
+    /// What the player reads, while it reads an MP3 file.
+    SongWave *m_wave = nullptr;
+    /// Threads opening files, the one loaded last and any still busy with earlier ones.
+    QList<QThread *> m_openers;
 
     /// Only read in Loading.
     OnOpen m_onOpen = OnOpen::Play;
