@@ -206,15 +206,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     checkMap(*whole, std::int64_t(songBytes.size()));
     checkMap(*part, std::int64_t(songBytes.size()));
-    require(pieceFrom(*part, song, start, end) == pieceFrom(*whole, song, start, end),
-            "the map around the marks makes the piece the whole map makes");
+    const std::string fromPart = pieceFrom(*part, song, start, end);
+    const std::string fromWhole = pieceFrom(*whole, song, start, end);
+    if (fromPart != fromWhole)
+        reached += "\naround the marks: " + fromPart.substr(0, fromPart.find('\n')) + "\nwhole: "
+            + fromWhole.substr(0, fromWhole.find('\n'));
+    require(fromPart == fromWhole, "the map around the marks makes the piece the whole map makes");
 
     const auto placed = placePiece(*whole, start, end);
     if (std::holds_alternative<MarkProblem>(placed))
         return 0;
     const Placement &piece = std::get<Placement>(placed);
-    const std::string placedText = pieceFrom(*whole, song, start, end);
-    reached += "\n" + placedText.substr(0, placedText.find('\n')) + "\nsong frames " + std::to_string(whole->frameCount());
+    reached += "\n" + fromWhole.substr(0, fromWhole.find('\n')) + "\nsong frames " + std::to_string(whole->frameCount());
     const bool layer3 = whole->reference.layer == 3;
     require(piece.firstFrame >= 0 && piece.firstFrame < piece.endFrame && piece.endFrame <= whole->frameCount(),
             "the piece's frames are the song's");
