@@ -147,8 +147,8 @@ public:
     int error() const override { return 0; }
 };
 
-/// The LAME tag of the program's header frame at \a at in \a piece carries the CRC of every audio
-/// byte behind the frame and its own.
+/// The LAME tag of \a piece's header frame, \a header, carries the CRC of every audio byte behind
+/// the frame and its own.
 void checkCrcs(const Bytes &piece, const EncoderFrame &header)
 {
     const std::uint8_t *frame = piece.data() + header.offset;
@@ -227,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const auto lead = leadFrames(*whole, piece, song);
     require(bool(lead), "the lead frames are read from the song");
-    Bytes header = pieceHeaderFrame(*whole, piece);
+    const Bytes header = pieceHeaderFrame(*whole, piece);
     require(layer3 == !header.empty(), "a layer 3 piece, and only one, has a header frame");
     // A tag in front, as a tagged song's piece has: the header frame stands behind it.
     Bytes tag;
