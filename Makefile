@@ -1,7 +1,10 @@
-# The front doors: `make run`, `make test` and `make test-asan`. Everything else is CMake.
+# The front doors: `make run`, `make test`, `make test-asan` and `make fuzz`. Everything else is CMake.
 # On a bare machine run `bash scripts/install-deps` first: it installs make itself.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz harness runs.
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
 # Leaks are reported for our code only; scripts/lsan.supp names the system libraries that
@@ -11,7 +14,7 @@ SANITIZER_ENV = \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0
 
-.PHONY: run test test-asan build build-asan deps clean
+.PHONY: run test test-asan fuzz build build-asan deps clean
 
 run: build
 	scripts/run-app $(BUILD)/mp3cutter
@@ -32,8 +35,16 @@ build-asan: deps
 		-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DMP3CUTTER_SANITIZE=ON -DMP3CUTTER_BENCHMARKS=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# The fuzz harnesses, in a tree of their own built with Clang, each run from the seeds and what
+# earlier runs learnt; scripts/fuzz says where what they find goes.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DMP3CUTTER_FUZZ=ON -DMP3CUTTER_BENCHMARKS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_cut fuzz_texts fixtures
+	bash scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 deps:
 	bash scripts/install-deps
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -508,9 +508,22 @@ std::optional<std::int64_t> countByLength(const SongHead &head, std::int64_t ind
     const std::int64_t rate = stream.sampleRate;
     const std::int64_t tail = std::max<std::int64_t>(0, (head.span.end - at) * rate / bytesPerFrame - 3);
     const std::int64_t guess = at + tail * bytesPerFrame / rate;
+    const auto ofTheRate = [&](std::int64_t where) {
+        ++headersRead;
+        const auto frame = head.span.headerAt(where);
+        return frame && frame->sameStream(stream) && frame->bitRate == stream.bitRate;
+    };
+    // Frames of other bit rates may take the bytes of a whole number of these (two of 192 kbit/s
+    // those of three of 128), as a loud part between quiet ones does in a song without a Xing
+    // frame: frames at points between must stand where their length puts them too.
+    constexpr int probes = 4;
+    for (int k = 1; k < probes; ++k) {
+        const std::int64_t probe = at + tail * k / probes * bytesPerFrame / rate;
+        if (!ofTheRate(probe) && !ofTheRate(probe + 1))
+            return std::nullopt;
+    }
     for (const std::int64_t candidate : {guess, guess + 1}) {
-        const auto frame = head.span.headerAt(candidate);
-        if (!frame || !frame->sameStream(stream) || frame->bitRate != stream.bitRate)
+        if (!ofTheRate(candidate))
             continue;
         FrameWalk walk(head.span, stream, candidate);
         std::int64_t total = index + tail;
@@ -520,7 +533,7 @@ std::optional<std::int64_t> countByLength(const SongHead &head, std::int64_t ind
             constant = constant && walked.header.bitRate == stream.bitRate;
             audioEnd = walked.offset + walked.header.length;
         }
-        headersRead += walk.headersRead() + 2;
+        headersRead += walk.headersRead();
         if (!constant || audioEnd == 0)
             return std::nullopt;
         if (head.encoderFrame) {
