@@ -294,6 +294,25 @@ private slots:
         QVERIFY(readAll(old) == kept);
     }
 
+    void aFadeTouchesNothingBesideThePiece()
+    {
+        // The fade works on the piece's own short temporary name: a name of 255 bytes takes the
+        // faded piece, and a link called like the name with ".gain" behind is left alone.
+        const QString song = copyIn(QStringLiteral("cbr-tones.mp3"));
+        const QString longName = dir->filePath(QString(251, u'a') + QStringLiteral(".mp3"));
+        const QString out = dir->filePath(QStringLiteral("y.mp3"));
+        const QString elsewhere = dir->filePath(QStringLiteral("elsewhere.mp3"));
+        QVERIFY(QFile::link(elsewhere, out + QStringLiteral(".gain")));
+        for (const QString &target : {longName, out}) {
+            const Run run = runProgram({QStringLiteral("--cut"), QStringLiteral("1"), QStringLiteral("3"), song,
+                                        QStringLiteral("-o"), target, QStringLiteral("--fade-in"), QStringLiteral("0.5"),
+                                        QStringLiteral("--max-volume")});
+            QVERIFY2(run.status == 0, qPrintable(run.err));
+            QVERIFY(QFileInfo(target).isFile() && !QFileInfo(target).isSymLink() && readAll(target).size() > 10'000);
+        }
+        QVERIFY(QFileInfo(out + QStringLiteral(".gain")).isSymLink() && !QFileInfo::exists(elsewhere));
+    }
+
     void aCutLoadsNoQtLibrary_data()
     {
         QTest::addColumn<QString>("song");
