@@ -28,20 +28,33 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-/// Where the harness keeps the song and its piece: a folder of its own, gone when it ends.
-const std::filesystem::path &workFolder()
+/// Where an input's song and piece are kept: a folder of its own, gone with the input (libFuzzer
+/// ends its process without running what atexit() holds).
+class WorkFolder
 {
-    static const std::filesystem::path folder = [] {
+public:
+    WorkFolder()
+    {
         std::string name = (std::filesystem::temp_directory_path() / "mp3cutter-fuzz-XXXXXX").string();
         if (!::mkdtemp(name.data())) {
             std::perror("mkdtemp");
             std::abort();
         }
-        std::atexit([] { std::filesystem::remove_all(workFolder()); });
-        return std::filesystem::path(name);
-    }();
-    return folder;
-}
+        m_path = name;
+    }
+    ~WorkFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    WorkFolder(const WorkFolder &) = delete;
+    WorkFolder &operator=(const WorkFolder &) = delete;
+
+    const std::filesystem::path &path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
 
 /// What the input has come to: the marks, then the piece's place.
 std::string reached;
@@ -172,11 +185,11 @@ bool endsAsIfTagged(const Bytes &piece)
     return endsWith(128, "TAG") || endsWith(32, "APETAGEX") || endsWith(9, "LYRICS200");
 }
 
-/// Nothing but the song and its piece stays in the folder.
-void checkNothingBeside()
+/// Nothing but the song and its piece stays in \a folder.
+void checkNothingBeside(const std::filesystem::path &folder)
 {
     int files = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(workFolder()))
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(folder))
         ++files;
     require(files == 2, "no file is left beside the piece");
 }
@@ -191,10 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto choices = input.ConsumeIntegral<std::uint8_t>();
     const auto fades = input.ConsumeIntegral<std::uint8_t>();
     const Bytes songBytes = input.ConsumeRemainingBytes<std::uint8_t>();
-    const std::filesystem::path song = workFolder() / "song.mp3";
-    const std::filesystem::path piecePath = workFolder() / "piece.mp3";
+    const WorkFolder folder;
+    const std::filesystem::path song = folder.path() / "song.mp3";
+    const std::filesystem::path piecePath = folder.path() / "piece.mp3";
     writeAll(song, songBytes);
-    std::filesystem::remove(piecePath);
 
     const auto whole = scanSong(song);
     const double start = markFrom(startCode, whole);
@@ -274,7 +287,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     change.fadeOutSeconds = (choices & 4) ? (fades >> 4) * 0.25 + 0.01 : 0.0;
     change.maxVolume = (choices & 8) != 0;
     const auto refused = applyGain(piecePath, change);
-    checkNothingBeside();
+    checkNothingBeside(folder.path());
     const Bytes gained = readAll(piecePath);
     if (refused) {
         require(gained == pieceBytes, "a refused change of gain leaves the piece as it was");
