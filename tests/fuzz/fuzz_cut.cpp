@@ -10,7 +10,7 @@
 #include "engine/gain.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
-#include "engine/placement.h"
+#include "engine/pieceplan.h"
 #include "engine/songmap.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -28,20 +28,33 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-/// Where the harness keeps the song and its piece: a folder of its own, gone when it ends.
-const std::filesystem::path &workFolder()
+/// Where an input's song and piece are kept: a folder of its own, gone with the input (libFuzzer
+/// ends its process without running what atexit() holds).
+class WorkFolder
 {
-    static const std::filesystem::path folder = [] {
+public:
+    WorkFolder()
+    {
         std::string name = (std::filesystem::temp_directory_path() / "mp3cutter-fuzz-XXXXXX").string();
         if (!::mkdtemp(name.data())) {
             std::perror("mkdtemp");
             std::abort();
         }
-        std::atexit([] { std::filesystem::remove_all(workFolder()); });
-        return std::filesystem::path(name);
-    }();
-    return folder;
-}
+        m_path = name;
+    }
+    ~WorkFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    WorkFolder(const WorkFolder &) = delete;
+    WorkFolder &operator=(const WorkFolder &) = delete;
+
+    const std::filesystem::path &path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
 
 /// What the input has come to: the marks, then the piece's place.
 std::string reached;
@@ -154,7 +167,7 @@ void checkCrcs(const Bytes &piece, const EncoderFrame &header)
     const std::uint8_t *frame = piece.data() + header.offset;
     const auto word = frameHeaderFrom(bigEndian32(frame));
     require(bool(word), "the header frame has a frame header");
-    const std::size_t lameAt = std::size_t(4 + word->sideInfoSize() + 4 + 4 + 4 + 4 + 100 + 4);
+    const auto lameAt = std::size_t(lameTagOffset(*word));
     const std::size_t audio = std::size_t(header.offset + header.length);
     require(bigEndian16(frame + lameAt + 32) == lameCrc(0, piece.data() + audio, piece.size() - audio),
             "the LAME tag's music CRC is that of the audio");
@@ -172,11 +185,11 @@ bool endsAsIfTagged(const Bytes &piece)
     return endsWith(128, "TAG") || endsWith(32, "APETAGEX") || endsWith(9, "LYRICS200");
 }
 
-/// Nothing but the song and its piece stays in the folder.
-void checkNothingBeside()
+/// Nothing but the song and its piece stays in \a folder.
+void checkNothingBeside(const std::filesystem::path &folder)
 {
     int files = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(workFolder()))
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(folder))
         ++files;
     require(files == 2, "no file is left beside the piece");
 }
@@ -191,10 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto choices = input.ConsumeIntegral<std::uint8_t>();
     const auto fades = input.ConsumeIntegral<std::uint8_t>();
     const Bytes songBytes = input.ConsumeRemainingBytes<std::uint8_t>();
-    const std::filesystem::path song = workFolder() / "song.mp3";
-    const std::filesystem::path piecePath = workFolder() / "piece.mp3";
+    const WorkFolder folder;
+    const std::filesystem::path song = folder.path() / "song.mp3";
+    const std::filesystem::path piecePath = folder.path() / "piece.mp3";
     writeAll(song, songBytes);
-    std::filesystem::remove(piecePath);
 
     const auto whole = scanSong(song);
     const double start = markFrom(startCode, whole);
@@ -213,10 +226,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             + fromWhole.substr(0, fromWhole.find('\n'));
     require(fromPart == fromWhole, "the map around the marks makes the piece the whole map makes");
 
-    const auto placed = placePiece(*whole, start, end);
-    if (std::holds_alternative<MarkProblem>(placed))
+    // Planned as the command line plans it, from the map around the marks.
+    auto planned = planPiece(*part, song, start, end);
+    if (std::holds_alternative<MarkProblem>(planned))
         return 0;
-    const Placement &piece = std::get<Placement>(placed);
+    require(std::holds_alternative<PiecePlan>(planned), "the lead frames are read from the song");
+    PiecePlan &plan = std::get<PiecePlan>(planned);
+    const Placement &piece = plan.placement;
     reached += "\n" + fromWhole.substr(0, fromWhole.find('\n')) + "\nsong frames " + std::to_string(whole->frameCount());
     const bool layer3 = whole->reference.layer == 3;
     require(piece.firstFrame >= 0 && piece.firstFrame < piece.endFrame && piece.endFrame <= whole->frameCount(),
@@ -225,17 +241,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     require(!layer3 || (piece.delay >= 0 && piece.delay <= 4095 && piece.padding >= 0 && piece.padding <= 4095),
             "the delay and padding fit the LAME tag");
 
-    const auto lead = leadFrames(*whole, piece, song);
-    require(bool(lead), "the lead frames are read from the song");
-    const Bytes header = pieceHeaderFrame(*whole, piece);
-    require(layer3 == !header.empty(), "a layer 3 piece, and only one, has a header frame");
+    require(layer3 == !plan.parts.header.empty(), "a layer 3 piece, and only one, has a header frame");
     // A tag in front, as a tagged song's piece has: the header frame stands behind it.
-    Bytes tag;
     if (choices & 1) {
-        tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
-        tag.resize(30);
+        plan.parts.tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
+        plan.parts.tag.resize(30);
     }
-    const PieceParts parts{tag, header, *lead, frameRanges(*whole, piece)};
+    const PieceParts &parts = plan.parts;
 
     SongFile source(song);
     NewFile file(piecePath, true);
@@ -256,15 +268,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     if (endsAsIfTagged(pieceBytes))
         return 0;
-    // Layers 1 and 2 have no header frame to say that the frames behind it are a song: a piece
-    // of fewer frames than make one without it is not read back (or, where its frames' bytes
-    // hold frames of another stream, read back as those).
-    if (!layer3 && piece.frameCount() < 4)
+    // A lone frame of layer 1 or 2, with no header frame in front, is not taken for a song.
+    if (piece.frameCount() < 2)
         return 0;
     const auto pieceMap = scanSong(piecePath);
     require(bool(pieceMap), "the piece is an MPEG audio file");
     require(pieceMap->frameCount() == piece.frameCount(), "the piece reads back as the frames it was made of");
-    require(pieceMap->leadingTag == std::int64_t(tag.size()), "the piece's tag is found");
+    require(pieceMap->leadingTag == std::int64_t(parts.tag.size()), "the piece's tag is found");
     if (layer3) {
         require(pieceMap->encoderFrame && !pieceMap->encoderFrame->lameTag.empty(), "the piece's LAME tag is found");
         require(pieceMap->endSample() - pieceMap->firstSample() == piece.endSample - piece.startSample,
@@ -277,12 +287,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     change.fadeOutSeconds = (choices & 4) ? (fades >> 4) * 0.25 + 0.01 : 0.0;
     change.maxVolume = (choices & 8) != 0;
     const auto refused = applyGain(piecePath, change);
-    checkNothingBeside();
+    checkNothingBeside(folder.path());
     const Bytes gained = readAll(piecePath);
     if (refused) {
         require(gained == pieceBytes, "a refused change of gain leaves the piece as it was");
         // Only a piece of another layer is refused, or one whose sound cannot be decoded to measure.
-        require(!layer3 || change.maxVolume, "a layer 3 piece takes its fades");
+        const CutError::Kind why = refused->kind;
+        require(layer3 ? change.maxVolume && why == CutError::Kind::Undecodable
+                       : why == CutError::Kind::NoGainInLayer1 || why == CutError::Kind::NoGainInLayer2,
+                "a layer 3 piece takes its fades, and any other is refused for its layer");
         return 0;
     }
     require(gained.size() == pieceBytes.size(), "a change of gain keeps the piece's length");
