@@ -278,13 +278,16 @@ void WaveformView::paintEvent(QPaintEvent *event)
     axis.setAlpha(70);
     painter.fillRect(QRectF(dirty.left(), middle - pixel / 2, dirty.width(), pixel), axis);
 
+    // Sound not yet decoded is guessed from its frames, and drawn faint until the decode comes.
+    QColor guess = wave;
+    guess.setAlpha(90);
     const qsizetype first = std::max<qsizetype>(0, qsizetype(std::floor(dirty.left() * ratio)));
     const qsizetype last = std::min<qsizetype>(m_columns.size(), qsizetype(std::ceil((dirty.right() + 1) * ratio)));
     for (qsizetype c = first; c < last; ++c) {
         const PeakBucket &peak = m_columns[c];
         const double top = middle - std::clamp(double(peak.high), -1.0, 1.0) * reach;
         const double bottom = middle - std::clamp(double(peak.low), -1.0, 1.0) * reach;
-        painter.fillRect(QRectF(c * pixel, top, pixel, std::max(bottom - top, pixel)), wave);
+        painter.fillRect(QRectF(c * pixel, top, pixel, std::max(bottom - top, pixel)), peak.rough ? guess : wave);
     }
 
     // The position under the marks: just after a mark is set they coincide, and the mark is news.
