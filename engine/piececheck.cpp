@@ -240,6 +240,8 @@ private:
         const std::int64_t count = std::int64_t(size / sizeof(float)) / m_channels;
         const std::int64_t from = std::clamp(m_wanted - first, std::int64_t(0), count);
         const std::int64_t to = std::clamp(m_end - first, from, count);
+        if (to == from)
+            return;
         const std::size_t had = m_pending.size();
         m_pending.resize(had + std::size_t((to - from) * m_channels));
         std::memcpy(m_pending.data() + had, audio + from * m_channels * std::int64_t(sizeof(float)),
