@@ -4,14 +4,12 @@
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
 #include "engine/songmap.h"
-
-#include <mpg123.h>
+#include "engine/songsound.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fstream>
-#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -114,40 +112,12 @@ std::uint16_t protectionCrc(const std::uint8_t *frame, const FrameHeader &header
 /// when it cannot be decoded.
 std::optional<double> decodedPeak(const std::filesystem::path &piece)
 {
-    mpg123_init();
-    int error = MPG123_OK;
-    const std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> handle(mpg123_new(nullptr, &error),
-                                                                          &mpg123_delete);
-    if (!handle)
-        return std::nullopt;
-    mpg123_handle *mh = handle.get();
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
-    // Floats, so that a piece that already clips shows by how much.
-    mpg123_format_none(mh);
-    const long *rates = nullptr;
-    std::size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (std::size_t i = 0; i < rateCount; ++i)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    if (mpg123_open(mh, piece.string().c_str()) != MPG123_OK)
-        return std::nullopt;
-
     double peak = 0;
-    std::vector<float> buffer(1 << 14);
-    for (;;) {
-        std::size_t done = 0;
-        const int result = mpg123_read(mh, buffer.data(), buffer.size() * sizeof(float), &done);
-        for (std::size_t i = 0; i < done / sizeof(float); ++i)
-            peak = std::max(peak, double(std::abs(buffer[i])));
-        if (result == MPG123_DONE)
-            break;
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
-            mpg123_close(mh);
-            return std::nullopt;
-        }
-    }
-    mpg123_close(mh);
-    return peak;
+    const bool decoded = decodeSong(piece, [&peak](std::span<const float> samples, int, long) {
+        for (float v : samples)
+            peak = std::max(peak, double(std::abs(v)));
+    });
+    return decoded ? std::optional<double>(peak) : std::nullopt;
 }
 
 /// How a piece's granules change: granule k is the k-th of all its audio frames', the lead

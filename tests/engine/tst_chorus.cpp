@@ -2,9 +2,12 @@
 // where a song has none.
 
 #include "engine/chorus.h"
+#include "engine/songsound.h"
 #include "engine/spectrum.h"
 #include "structuredsong.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -177,6 +180,95 @@ private slots:
         QFETCH(int, rate);
         const auto proposal = proposeChorus(samples, rate);
         QVERIFY2(!proposal, proposal ? qPrintable(QStringLiteral("proposed %1-%2").arg(proposal->startSeconds).arg(proposal->endSeconds)) : "");
+    }
+
+    void decodedSoundKeepsItsTimes_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("expectedRate");
+        QTest::newRow("44100 Hz, a quarter") << 44100 << 11025;
+        QTest::newRow("48000 Hz, a quarter") << 48000 << 12000;
+        QTest::newRow("22050 Hz, a half") << 22050 << 11025;
+        QTest::newRow("8000 Hz, as it is") << 8000 << 8000;
+    }
+
+    // A tone low enough to pass the filter whole lies where it lay in the song, to a quarter of a
+    // sample at the song's rate.
+    void decodedSoundKeepsItsTimes()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, expectedRate);
+        QTemporaryDir folder;
+        const QString wav = folder.filePath(QStringLiteral("tone.wav"));
+        const QString mp3 = folder.filePath(QStringLiteral("tone.mp3"));
+        const double hz = 300;
+        std::vector<float> samples(std::size_t(2 * rate));
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = float(0.5 * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
+        QVERIFY(writeWav(wav.toStdString(), samples, rate));
+        QCOMPARE(QProcess::execute(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"),
+                                                           QStringLiteral("128"), wav, mp3}),
+                 0);
+        const auto sound = decodeMono(mp3.toStdString(), 11025);
+        QVERIFY(sound);
+        QCOMPARE(sound->sampleRate, expectedRate);
+        QVERIFY(std::abs(double(sound->samples.size()) - 2.0 * expectedRate) <= 1);
+        // The tone's phase in the decoded sound, from its correlation with a sine and a cosine.
+        double withSine = 0;
+        double withCosine = 0;
+        for (std::size_t j = std::size_t(expectedRate / 10); j + std::size_t(expectedRate / 10) < sound->samples.size(); ++j) {
+            const double angle = 2 * std::numbers::pi * hz * double(j) / expectedRate;
+            withSine += sound->samples[j] * std::sin(angle);
+            withCosine += sound->samples[j] * std::cos(angle);
+        }
+        const double phase = std::atan2(withCosine, withSine);
+        const double oneSample = 2 * std::numbers::pi * hz / rate;
+        QVERIFY2(std::abs(phase) < oneSample / 4, qPrintable(QStringLiteral("%1 samples late").arg(-phase / oneSample)));
+    }
+
+    // Through the program, from an MP3 file: the decode and its times, the line a script reads,
+    // the statuses.
+    void suggestsFromTheCommandLine()
+    {
+        QTemporaryDir folder;
+        const StructuredSong song = makeSong(planFor(128, 0, 11), 22050);
+        const QString wav = folder.filePath(QStringLiteral("song.wav"));
+        const QString mp3 = folder.filePath(QStringLiteral("song.mp3"));
+        QVERIFY(writeWav(wav.toStdString(), song.samples, song.sampleRate));
+        QCOMPARE(QProcess::execute(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"),
+                                                           QStringLiteral("64"), wav, mp3}),
+                 0);
+        const auto run = [](const QStringList &arguments) {
+            QProcess program;
+            program.start(QStringLiteral(MP3CUTTER_BINARY), arguments);
+            program.waitForFinished(60000);
+            return std::tuple{program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
+                              QString::fromUtf8(program.readAllStandardError())};
+        };
+
+        const auto [status, out, err] = run({QStringLiteral("--suggest"), mp3});
+        QCOMPARE(status, 0);
+        const QStringList fields = out.trimmed().split(u' ');
+        QCOMPARE(fields.size(), 4);
+        const ChorusProposal proposal{fields[0].toDouble(), fields[1].toDouble(), 0};
+        QCOMPARE(misses(proposal, song), QString());
+        const auto minutes = [](double s) {
+            const long tenths = std::lround(s * 10);
+            return QStringLiteral("%1:%2.%3").arg(tenths / 600).arg(tenths / 10 % 60, 2, 10, QChar(u'0')).arg(tenths % 10);
+        };
+        QCOMPARE(fields[2], minutes(proposal.startSeconds));
+        QCOMPARE(fields[3], minutes(proposal.endSeconds));
+
+        QVERIFY(writeWav(wav.toStdString(), tone(60, 22050), 22050));
+        QCOMPARE(QProcess::execute(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3}), 0);
+        const auto [toneStatus, toneOut, toneErr] = run({QStringLiteral("--suggest"), mp3});
+        QCOMPARE(toneStatus, 1);
+        QVERIFY(toneOut.isEmpty());
+        QVERIFY2(toneErr.contains(QStringLiteral("没有找到")), qPrintable(toneErr));
+
+        QCOMPARE(std::get<0>(run({QStringLiteral("--suggest"), wav + QStringLiteral(".none")})), 1);
+        QCOMPARE(std::get<0>(run({QStringLiteral("--suggest")})), 2);
+        QCOMPARE(std::get<0>(run({QStringLiteral("--suggest"), mp3, QStringLiteral("-o"), wav})), 2);
     }
 };
 
