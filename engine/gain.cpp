@@ -3,6 +3,7 @@
 #include "engine/leftovers.h"
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
+#include "engine/sideinfo.h"
 #include "engine/songmap.h"
 #include "engine/songsound.h"
 
@@ -27,69 +28,8 @@ constexpr int gainLimit = 255;
 /// The loudest a raised piece may peak at: full scale less two steps of 16 bits, so that the
 /// rounding of a decoder's conversion to integers never reaches the rails.
 constexpr double loudest = 32765.0 / 32768.0;
-/// Header, CRC and the side information of an MPEG-1 stereo frame: the most in front of any
-/// frame's audio data.
-constexpr int largestSideInfoEnd = 4 + 2 + 32;
 /// Of the piece's played length, the most one fade takes.
 constexpr std::int64_t fadeShare = 3;
-
-int channelsOf(const FrameHeader &header)
-{
-    return header.channelMode == 3 ? 1 : 2;
-}
-
-int granulesOf(const FrameHeader &header)
-{
-    return header.version == 10 ? 2 : 1;
-}
-
-// The side information's fields, in bits, as the published layer 3 layout has them.
-constexpr int mainDataBeginBits = 9;        // MPEG-1; 8 in MPEG-2 and 2.5
-constexpr int lsfMainDataBeginBits = 8;
-constexpr int scfsiBits = 4;                // a channel, MPEG-1 only
-constexpr int part23LengthBits = 12;
-constexpr int bigValuesBits = 9;
-constexpr int granuleChannelBits = 59;      // MPEG-1: each granule and channel
-constexpr int lsfGranuleChannelBits = 63;   // MPEG-2 and 2.5: their one granule, a channel
-
-/// Private bits behind main_data_begin: 5 mono and 3 stereo in MPEG-1, 1 and 2 in MPEG-2 and 2.5.
-int privateBits(const FrameHeader &header)
-{
-    const bool mono = channelsOf(header) == 1;
-    if (header.version == 10)
-        return mono ? 5 : 3;
-    return mono ? 1 : 2;
-}
-
-/// Where, in bits from the start of the side information, the 8 bits of global_gain of granule
-/// \a gr and channel \a ch begin: behind the frame's own fields, then, in each granule and
-/// channel, behind part2_3_length and big_values.
-int globalGainBit(const FrameHeader &header, int gr, int ch)
-{
-    const int channels = channelsOf(header);
-    const int inGranule = part23LengthBits + bigValuesBits;
-    if (header.version == 10) {
-        const int start = mainDataBeginBits + privateBits(header) + scfsiBits * channels;
-        return start + (gr * channels + ch) * granuleChannelBits + inGranule;
-    }
-    return lsfMainDataBeginBits + privateBits(header) + ch * lsfGranuleChannelBits + inGranule;
-}
-
-int readByteAt(const std::uint8_t *bits, int bit)
-{
-    const unsigned pair = unsigned(bits[bit / 8]) << 8 | bits[bit / 8 + 1];
-    return int(pair >> (8 - bit % 8) & 0xFF);
-}
-
-void writeByteAt(std::uint8_t *bits, int bit, int value)
-{
-    const int shift = 8 - bit % 8;
-    const unsigned mask = 0xFFu << shift;
-    const unsigned pair = (unsigned(bits[bit / 8]) << 8 | bits[bit / 8 + 1]) & ~mask;
-    const unsigned written = pair | (unsigned(value) << shift & mask);
-    bits[bit / 8] = std::uint8_t(written >> 8);
-    bits[bit / 8 + 1] = std::uint8_t(written);
-}
 
 /// The CRC-16 that protects a frame: polynomial 0x8005, starting from 0xFFFF, highest bit first,
 /// over the last two bytes of the header and the side information.

@@ -1,9 +1,10 @@
 #include "engine/songsound.h"
 
+#include "engine/floatdecoder.h"
+
 #include <mpg123.h>
 
 #include <cmath>
-#include <memory>
 #include <numbers>
 
 namespace {
@@ -73,21 +74,10 @@ private:
 bool decodeSong(const std::filesystem::path &path,
                 const std::function<void(std::span<const float> samples, int channels, long rate)> &block)
 {
-    mpg123_init();
-    int error = MPG123_OK;
-    const std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> handle(mpg123_new(nullptr, &error), &mpg123_delete);
+    const FloatDecoder handle = floatDecoder(true);
     if (!handle)
         return false;
     mpg123_handle *mh = handle.get();
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
-    // Floats at the file's own rate: a piece that clips shows by how much, and a converted rate
-    // would move every time.
-    mpg123_format_none(mh);
-    const long *rates = nullptr;
-    std::size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (std::size_t i = 0; i < rateCount; ++i)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
     if (mpg123_open(mh, path.c_str()) != MPG123_OK)
         return false;
 
@@ -114,13 +104,17 @@ bool decodeSong(const std::filesystem::path &path,
     return ok;
 }
 
-std::optional<MonoSound> decodeMono(const std::filesystem::path &path, int lowestRate)
+std::optional<MonoSound> decodeMono(const std::filesystem::path &path, int wantedRate)
 {
     std::unique_ptr<Decimator> decimator;
     MonoSound sound;
     const bool decoded = decodeSong(path, [&](std::span<const float> samples, int channels, long rate) {
         if (!decimator) {
-            const int factor = std::max(1, int(rate / lowestRate));
+            int factor = 1;
+            for (int f = 2; rate / f >= 8000; ++f) {
+                if (rate % f == 0 && std::abs(rate / f - wantedRate) < std::abs(rate / factor - wantedRate))
+                    factor = f;
+            }
             decimator = std::make_unique<Decimator>(factor);
             sound.sampleRate = int(rate / factor);
         }

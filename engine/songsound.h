@@ -21,7 +21,7 @@ struct MonoSound
 };
 
 /// The song at \a path as decodeSong() decodes it, its channels averaged, and low-passed and
-/// decimated by the largest whole factor that keeps the rate at \a lowestRate or above (11025 Hz
-/// from 44100, 12000 from 48000). Sample i stands for the time i / sampleRate, as in the song.
-/// Empty when it cannot be decoded.
-std::optional<MonoSound> decodeMono(const std::filesystem::path &path, int lowestRate);
+/// decimated by the whole divisor of its rate that comes nearest \a wantedRate without going
+/// below 8000 Hz (11025 Hz from 44100, 12000 from 48000), as the window's analysis takes it.
+/// Sample i stands for the time i / sampleRate, as in the song. Empty when it cannot be decoded.
+std::optional<MonoSound> decodeMono(const std::filesystem::path &path, int wantedRate);
