@@ -200,10 +200,13 @@ void TestWaveformDecode::refusedSongsHaveNoPeaks()
 {
     QFETCH(QString, path);
     WaveformLoader loader(&Mpg123Decoder::make, nullptr);
+    QSignalSpy ready(&loader, &WaveformLoader::analysisReady);
     QVERIFY(loadAndWait(loader, path));
     QCOMPARE(loader.progress(), WaveformLoader::Progress::Refused);
     QVERIFY(loader.peaks().buckets.isEmpty());
     QCOMPARE(loader.length(), std::nullopt);
+    QCOMPARE(ready.size(), 0);
+    QVERIFY(!loader.analysisSignal());
 }
 
 void TestWaveformDecode::damagedSongShowsWhatDecoded_data()
@@ -377,12 +380,17 @@ void TestWaveformDecode::firstPictureComesFromTheFrames()
     // loud where the noise is.
     WaveformLoader loader(&Mpg123Decoder::make, nullptr, 1);
     QList<PeakBucket> first;
+    std::optional<double> firstLength;
     connect(&loader, &WaveformLoader::changed, &loader, [&] {
-        if (first.isEmpty() && !loader.peaks().buckets.isEmpty())
+        if (first.isEmpty() && !loader.peaks().buckets.isEmpty()) {
             first = columnPeaks(loader.peaks(), {0, 5}, 50);
+            firstLength = loader.length();
+        }
     });
     QVERIFY(loadAndWait(loader, fixture(QStringLiteral("vbr-v2-stereo-44k1-xing.mp3"))));
     QCOMPARE(first.size(), 50);
+    // The song's length is known from its frames, to the sample, before its decode.
+    QCOMPARE(firstLength, 5.0);
     QVERIFY(std::all_of(first.begin(), first.end(), [](const PeakBucket &peak) { return peak.rough; }));
     // The encoder codes the first and last granules of a song louder: their columns are left out.
     float loudestQuiet = 0.0f;
