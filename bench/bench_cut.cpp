@@ -1,6 +1,6 @@
 // Prints how a cut through the session compares with a plain copy of the same bytes, whether it
 // grows with the song or only with the piece, how long the event loop goes without a turn while it
-// writes, whether its memory grows, and what fading the piece in and out costs beside the cut. Figures only: nothing here passes or fails on timing.
+// writes, whether its memory grows, what fading the piece in and out costs beside the cut, and how soon a piece whose end is moved is back in the piece player. Figures only: nothing here passes or fails on timing.
 
 #include "sessionrig.h"
 #include "tools.h"
@@ -149,6 +149,44 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+/// Cuts 30 s from the middle, then moves its end back and forth by a tenth of a second, each move
+/// timed from the call to the piece player being given the new piece; the median, or nothing
+/// when a move failed.
+std::optional<double> moveEndMs(SessionRig &rig, double duration)
+{
+    const double start = duration / 2 - pieceSeconds / 2;
+    rig.song.moveTo(start);
+    rig.session.markStart();
+    if (!rig.cutAt(start + pieceSeconds))
+        return std::nullopt;
+    std::vector<double> moves;
+    for (int i = 0; i <= runs; ++i) {
+        QEventLoop loop;
+        QElapsedTimer clock;
+        double ms = -1;
+        QObject::connect(&rig.piece, &PlayerEngine::sourceChanged, &loop, [&](const QString &path) {
+            if (path.isEmpty())
+                return;
+            ms = double(clock.nsecsElapsed()) / 1e6;
+            loop.quit();
+        });
+        QObject::connect(&rig.session, &CutSession::cutEnded, &loop, [&](bool ok) {
+            if (!ok)
+                loop.quit();
+        });
+        clock.start();
+        rig.session.moveEnd(start + pieceSeconds + (i % 2 == 0 ? -0.1 : 0.0));
+        if (rig.session.cutRunning())
+            loop.exec();
+        if (ms < 0)
+            return std::nullopt;
+        if (i > 0)
+            moves.push_back(ms);
+    }
+    rig.session.throwAway();
+    return median(moves);
+}
+
 qint64 peakMemoryKB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -235,6 +273,13 @@ std::optional<SongFigures> measure(const QString &folder, qint64 size)
         figures.longestGapMs = std::max(figures.longestGapMs, run.longestGapMs);
         figures.gapsOverLimit += run.gapsOverLimit;
     }
+    const auto moveMs = moveEndMs(rig, duration);
+    if (!moveMs) {
+        std::fprintf(stderr, "a move of the piece's end failed\n");
+        return std::nullopt;
+    }
+    std::printf("%4lld MiB song: the %.0f s piece's end moved by 0.1 s and the new piece in the piece player in %.2f ms\n",
+                static_cast<long long>(size / MiB), pieceSeconds, *moveMs);
     figures.plainMs = median(plain);
     figures.cutMs = median(cut);
     figures.fadeMs = median(fade);

@@ -65,6 +65,8 @@ void CutSession::showStep(int step)
         m_state.piece.reset();
         m_keptJob.reset();
     }
+    // A move asked of the piece before is not one of the piece shown now.
+    m_nextMove.reset();
     m_state.step = step;
     emit stepChanged(step);
     emit changed();
@@ -344,18 +346,9 @@ void CutSession::cut(double endSeconds)
             return;
     }
     // 3. Where the piece lies in the song, and the frames it needs in front.
-    auto planned = planPiece(*m_song, fileSystemPath(m_state.sourcePath), *startMark, endSeconds);
-    if (const auto *problem = std::get_if<MarkProblem>(&planned)) {
-        m_markProblem = *problem;
-        tellMarkProblem(*problem, *startMark, endSeconds);
+    auto planned = plan(*startMark, endSeconds);
+    if (!planned)
         return;
-    }
-    if (const auto *failed = std::get_if<CutError>(&planned)) {
-        tellError(CutText::sourceReadFailed.arg(
-            CutText::problemText(failed->error ? QtFileSystem::problemOf(failed->error) : FileProblem::Changed),
-            m_state.sourcePath));
-        return;
-    }
     // 4. The piece's name, from the choices alone.
     LastCut next;
     next.srcName = fileNamePart(m_state.sourcePath);
@@ -363,7 +356,25 @@ void CutSession::cut(double endSeconds)
     next.destDir = m_state.outputFolder;
     next.endPos = generalText(endSeconds);
     // 5. Its bytes, written under a name of their own until whole.
-    writePiece(endSeconds, std::move(std::get<PiecePlan>(planned)), std::move(next));
+    writePiece(*startMark, endSeconds, std::move(*planned), std::move(next));
+}
+
+std::optional<PiecePlan> CutSession::plan(double startSeconds, double endSeconds)
+{
+    m_markProblem.reset();
+    auto planned = planPiece(*m_song, fileSystemPath(m_state.sourcePath), startSeconds, endSeconds);
+    if (const auto *problem = std::get_if<MarkProblem>(&planned)) {
+        m_markProblem = *problem;
+        tellMarkProblem(*problem, startSeconds, endSeconds);
+        return std::nullopt;
+    }
+    if (const auto *failed = std::get_if<CutError>(&planned)) {
+        tellError(CutText::sourceReadFailed.arg(
+            CutText::problemText(failed->error ? QtFileSystem::problemOf(failed->error) : FileProblem::Changed),
+            m_state.sourcePath));
+        return std::nullopt;
+    }
+    return std::move(std::get<PiecePlan>(planned));
 }
 
 std::optional<FileSystem::Replace> CutSession::mayWrite(const QString &target)
@@ -380,7 +391,7 @@ std::optional<FileSystem::Replace> CutSession::mayWrite(const QString &target)
     return FileSystem::Replace::Yes;
 }
 
-void CutSession::writePiece(double endSeconds, PiecePlan plan, LastCut next)
+void CutSession::writePiece(double startSeconds, double endSeconds, PiecePlan plan, LastCut next)
 {
     const QString target = m_pieceName.isEmpty() ? pieceFileName(next.destDir, 1, next.srcName) : m_pieceName;
     // Only an explicit name can be the song's own. The name beside the song is the same for every
@@ -388,30 +399,39 @@ void CutSession::writePiece(double endSeconds, PiecePlan plan, LastCut next)
     const auto replace = mayWrite(target);
     if (!replace)
         return;
+    m_writing = writingFor(plan, std::move(next), startSeconds, endSeconds);
+    startWriter(jobFor(std::move(plan), target, *replace), &CutSession::finishCut, &CutSession::showProgress);
+}
 
-    std::vector<ByteRange> &ranges = plan.parts.ranges;
+CutSession::Writing CutSession::writingFor(const PiecePlan &plan, LastCut next, double startSeconds,
+                                           double endSeconds) const
+{
+    const std::vector<ByteRange> &ranges = plan.parts.ranges;
     // The boxes and the plan show what was placed: the song's bytes in front of the piece's
     // frames, those the frames span, and the rest.
     const qint64 offset = ranges.front().offset;
     const qint64 spanned = ranges.back().offset + ranges.back().length - offset;
     const qint64 rest = m_state.fileLength - offset - spanned;
     next.pieceSizes = {qint32(offset), qint32(spanned), qint32(rest)};
-    m_writing = Writing{std::move(next),
-                        {sizeBoxText(generalText(kilobytes(offset))), sizeBoxText(generalText(kilobytes(spanned))),
-                         sizeBoxText(oneDecimalText(kilobytes(rest)))},
-                        endSeconds};
+    return Writing{std::move(next),
+                   {sizeBoxText(generalText(kilobytes(offset))), sizeBoxText(generalText(kilobytes(spanned))),
+                    sizeBoxText(oneDecimalText(kilobytes(rest)))},
+                   startSeconds,
+                   endSeconds};
+}
 
+PieceWriter::Job CutSession::jobFor(PiecePlan plan, const QString &target, FileSystem::Replace replace) const
+{
     // The piece is named only once whole, tags and all: a failure leaves nothing that looks like one.
     const std::vector<std::uint8_t> tag = m_tags.renderForPiece(plan.lengthMs());
-    PieceWriter::Job job{m_state.sourcePath,
-                         std::move(ranges),
-                         QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
-                         std::move(plan.parts.header),
-                         std::move(plan.parts.lead),
-                         target,
-                         songTakesGain() ? gainChange() : GainChange(),
-                         *replace};
-    startWriter(std::move(job), &CutSession::finishCut, &CutSession::showProgress);
+    return {m_state.sourcePath,
+            std::move(plan.parts.ranges),
+            QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
+            std::move(plan.parts.header),
+            std::move(plan.parts.lead),
+            target,
+            songTakesGain() ? gainChange() : GainChange(),
+            replace};
 }
 
 void CutSession::startWriter(PieceWriter::Job job, Finish finished, void (CutSession::*progressed)(qint64))
@@ -431,7 +451,7 @@ void CutSession::showProgress(qint64 written)
     emit cutProgress(written, bytes);
 }
 
-void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+CutSession::Writing CutSession::endWriting(bool ok)
 {
     if (ok)
         m_keptJob = m_writer->job();
@@ -439,6 +459,18 @@ void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed
     m_writer = nullptr;
     Writing done = std::move(*m_writing);
     m_writing.reset();
+    return done;
+}
+
+void CutSession::tellRewriteFailed(const QString &failedPath, bool sourceFailed, FileProblem problem)
+{
+    tellError(sourceFailed ? CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath)
+                           : CutText::rewriteFailed.arg(CutText::problemText(problem), failedPath));
+}
+
+void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+{
+    Writing done = endWriting(ok);
     if (!ok) {
         m_state.mirrors.status = markingStatus();
         emit changed();
@@ -465,10 +497,9 @@ void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed
     if (m_songPlayer)
         m_songPlayer->pause();
     m_state.piece = KeptPiece{m_keptJob->targetPath, false, m_song->reference.layer,
-                              songTakesGain() ? m_state.gain : GainChoice()};
+                              songTakesGain() ? m_state.gain : GainChoice(), done.startSeconds, done.endSeconds};
     showStep(3);
-    if (m_piecePlayer)
-        m_piecePlayer->load(m_keptJob->targetPath);
+    playPiece(0);
     if (gainChange().any() && !songTakesGain())
         tellNoGain();
     emit cutEnded(true);
@@ -480,6 +511,7 @@ void CutSession::abandonCut()
         return;
     delete m_writer;
     m_writer = nullptr;
+    m_nextMove.reset();
     // A rewrite given up leaves the piece as it was, and the choice with it.
     if (!m_writing)
         m_state.gain = m_gainBefore;
@@ -520,8 +552,7 @@ void CutSession::savePiece()
     m_state.piece->saved = true;
     m_keptJob->targetPath = target;
     emit changed();
-    if (m_piecePlayer)
-        m_piecePlayer->load(target);
+    playPiece(0);
 }
 
 void CutSession::throwAway()
@@ -537,8 +568,7 @@ void CutSession::throwAway()
             return;
         }
     }
-    if (m_piecePlayer)
-        m_piecePlayer->load(QString());
+    releasePiece();
     m_state.mirrors.status = markingStatus();
     showStep(2);
 }
@@ -548,8 +578,7 @@ void CutSession::keepAndStartOver()
     // A rewrite of the piece finishes first: its end names the piece to the piece player.
     if (cutRunning())
         return;
-    if (m_piecePlayer)
-        m_piecePlayer->load(QString());
+    releasePiece();
     m_state.mirrors.status = markingStatus();
     showStep(1);
 }
@@ -617,17 +646,118 @@ void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFa
     if (!ok) {
         m_state.gain = m_gainBefore;
         emit changed();
-        tellError(sourceFailed ? CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath)
-                               : CutText::rewriteFailed.arg(CutText::problemText(problem), failedPath));
+        tellRewriteFailed(failedPath, sourceFailed, problem);
         emit cutEnded(false);
+        makeNextMove();
         return;
     }
     m_state.piece->gain = m_state.gain;
     emit changed();
     // From the start: what was heard so far was the piece as it was.
-    if (m_piecePlayer)
-        m_piecePlayer->load(m_state.piece->path);
+    playPiece(0);
     emit cutEnded(true);
+    makeNextMove();
+}
+
+void CutSession::moveStart(double seconds)
+{
+    askMove(MovedEnd::Start, seconds);
+}
+
+void CutSession::moveEnd(double seconds)
+{
+    askMove(MovedEnd::End, seconds);
+}
+
+void CutSession::askMove(MovedEnd moved, double seconds)
+{
+    if (!m_state.piece)
+        return;
+    // Keys pressed faster than the piece is cut again must still all count: the marks asked
+    // meanwhile are cut once the piece is whole, each end where it was asked last.
+    NextMove next = m_nextMove.value_or(NextMove{});
+    (moved == MovedEnd::Start ? next.start : next.end) = seconds;
+    next.last = moved;
+    m_nextMove = next;
+    if (!cutRunning())
+        makeNextMove();
+}
+
+void CutSession::makeNextMove()
+{
+    if (const auto next = std::exchange(m_nextMove, std::nullopt); next && m_state.piece)
+        movePiece(next->start.value_or(m_state.piece->startSeconds), next->end.value_or(m_state.piece->endSeconds),
+                  next->last);
+}
+
+void CutSession::movePiece(double startSeconds, double endSeconds, MovedEnd moved)
+{
+    if (cutRunning() || !m_song)
+        return;
+    const QString piece = m_state.piece->path;
+    if (!m_files.isNormalFile(piece)) {
+        tellError(CutText::rewriteFailed.arg(CutText::problemText(FileProblem::Missing), piece));
+        return;
+    }
+    auto planned = plan(startSeconds, endSeconds);
+    if (!planned)
+        return;
+    LastCut next = m_state.lastCut;
+    next.endPos = generalText(endSeconds);
+    m_writing = writingFor(*planned, std::move(next), startSeconds, endSeconds);
+    m_moved = moved;
+    // Cut again from the song under the piece's own name, as a change of its gain is: the piece
+    // there is replaced only by a whole one.
+    startWriter(jobFor(std::move(*planned), piece, FileSystem::Replace::Yes), &CutSession::finishMove,
+                &CutSession::showRewriteProgress);
+}
+
+void CutSession::finishMove(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+{
+    Writing done = endWriting(ok);
+    if (!ok) {
+        tellRewriteFailed(failedPath, sourceFailed, problem);
+        emit cutEnded(false);
+        makeNextMove();
+        return;
+    }
+    m_state.lastCut = std::move(done.cut);
+    m_state.mirrors.sizeBoxes = done.sizeBoxes;
+    m_state.startMark = done.startSeconds;
+    m_state.piece->startSeconds = done.startSeconds;
+    m_state.piece->endSeconds = done.endSeconds;
+    emit changed();
+    // A moved start is heard from the start on; a moved end in the seconds that lead up to it.
+    constexpr double endHeardSeconds = 3.0;
+    playPiece(m_moved == MovedEnd::Start ? 0.0 : std::max(0.0, done.endSeconds - done.startSeconds - endHeardSeconds));
+    emit cutEnded(true);
+    makeNextMove();
+}
+
+void CutSession::releasePiece()
+{
+    disconnect(m_pendingSeek);
+    if (m_piecePlayer)
+        m_piecePlayer->load(QString());
+}
+
+void CutSession::playPiece(double seconds)
+{
+    if (!m_piecePlayer)
+        return;
+    disconnect(m_pendingSeek);
+    m_piecePlayer->load(m_state.piece->path);
+    if (seconds <= 0)
+        return;
+    // A player opens a file in its own time, and seeks only once it knows the file's length.
+    if (m_piecePlayer->duration()) {
+        m_piecePlayer->seek(seconds);
+        return;
+    }
+    m_pendingSeek = connect(m_piecePlayer, &PlayerEngine::durationChanged, this, [this, seconds] {
+        disconnect(m_pendingSeek);
+        m_piecePlayer->seek(seconds);
+    });
 }
 
 GainChange CutSession::gainChange() const

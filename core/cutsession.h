@@ -81,6 +81,14 @@ public:
     /// Pieces fade in from silence, fade out to it, or play as loud as they can: from the next
     /// cut on, and at once for the piece step three plays, which is cut again from the song.
     void setFadeIn(bool on);
+    /// Cuts the piece of step three again in place, from the song's time \a seconds to its end
+    /// mark, as every piece is cut (fades and loudness as chosen); the piece is replaced only once
+    /// the new one is whole, and then plays from its start. The start mark follows.
+    void moveStart(double seconds);
+    /// The same to its end, the start staying; the piece then plays its last seconds.
+    void moveEnd(double seconds);
+    // Either, asked while the piece is being cut again, is made once that ends, each end to
+    // where it was asked last.
     void setFadeOut(bool on);
     void setMaxVolume(bool on);
 
@@ -102,8 +110,11 @@ private:
     {
         LastCut cut;
         SizeBoxes sizeBoxes;
+        double startSeconds = 0;
         double endSeconds = 0;
     };
+    /// Which of the piece's ends a move took, and so where it plays from.
+    enum class MovedEnd { Start, End };
 
     void showStep(int step);
     void tellError(const QString &text);
@@ -137,8 +148,27 @@ private:
     std::optional<FileSystem::Replace> mayWrite(const QString &target);
     /// Starts writing \a piece under its name, unless that name is a song being read or the
     /// person does not want the file there replaced.
-    void writePiece(double endSeconds, PiecePlan plan, LastCut next);
+    void writePiece(double startSeconds, double endSeconds, PiecePlan plan, LastCut next);
+    /// What a cut of \a plan between those marks becomes once whole, from \a next.
+    Writing writingFor(const PiecePlan &plan, LastCut next, double startSeconds, double endSeconds) const;
+    /// What writes \a plan to \a target, tags and gain as the song and the choice have them.
+    PieceWriter::Job jobFor(PiecePlan plan, const QString &target, FileSystem::Replace replace) const;
+    /// The plan of the piece between the marks, or nothing, having told the person why not.
+    std::optional<PiecePlan> plan(double startSeconds, double endSeconds);
+    void askMove(MovedEnd moved, double seconds);
+    /// Cuts the piece between the marks asked since it was last cut, if any were.
+    void makeNextMove();
+    void movePiece(double startSeconds, double endSeconds, MovedEnd moved);
+    void finishMove(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    /// Plays the kept piece afresh, from \a seconds into it.
+    void playPiece(double seconds);
+    /// Stops the piece player and lets go of the piece.
+    void releasePiece();
     void showProgress(qint64 written);
+    /// Lets go of the writer that has finished, keeping its job as the kept piece's when \a ok;
+    /// what it was writing.
+    Writing endWriting(bool ok);
+    void tellRewriteFailed(const QString &failedPath, bool sourceFailed, FileProblem problem);
     void finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
     using Finish = void (CutSession::*)(bool, const QString &, bool, FileProblem);
     void startWriter(PieceWriter::Job job, Finish finished, void (CutSession::*progressed)(qint64));
@@ -170,6 +200,17 @@ private:
     std::optional<PieceWriter::Job> m_keptJob;
     /// The choice the piece had before it is cut again, taken back if that fails.
     GainChoice m_gainBefore;
-    /// Set while m_writer writes.
+    /// Set while m_writer writes a new piece or moves the kept one's ends.
     std::optional<Writing> m_writing;
+    MovedEnd m_moved = MovedEnd::Start;
+    /// The marks asked while the piece is being cut again; empty for an end not moved.
+    struct NextMove
+    {
+        std::optional<double> start;
+        std::optional<double> end;
+        MovedEnd last = MovedEnd::Start;
+    };
+    std::optional<NextMove> m_nextMove;
+    /// Waits for the piece player to know the piece's length, which a seek needs.
+    QMetaObject::Connection m_pendingSeek;
 };

@@ -46,6 +46,8 @@ struct KeptPiece
     bool saved = false;         ///< moved to a name the person chose
     int layer = 3;              ///< its song's MPEG layer: only layer III has a gain to change
     GainChoice gain;            ///< how its frames play: what the choice was when it was last written
+    double startSeconds = 0;    ///< the marks it was cut between, in seconds of the song
+    double endSeconds = 0;
 };
 
 /// Texts the window shows as it always has, each worked out when what it shows changes. Nothing

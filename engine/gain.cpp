@@ -1,5 +1,6 @@
 #include "engine/gain.h"
 
+#include "engine/floatdecoder.h"
 #include "engine/leftovers.h"
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
@@ -54,21 +55,10 @@ std::uint16_t protectionCrc(const std::uint8_t *frame, const FrameHeader &header
 /// when it cannot be decoded.
 std::optional<double> decodedPeak(const std::filesystem::path &piece)
 {
-    mpg123_init();
-    int error = MPG123_OK;
-    const std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> handle(mpg123_new(nullptr, &error),
-                                                                          &mpg123_delete);
+    const FloatDecoder handle = floatDecoder(true);
     if (!handle)
         return std::nullopt;
     mpg123_handle *mh = handle.get();
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
-    // Floats, so that a piece that already clips shows by how much.
-    mpg123_format_none(mh);
-    const long *rates = nullptr;
-    std::size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (std::size_t i = 0; i < rateCount; ++i)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
     if (mpg123_open(mh, piece.string().c_str()) != MPG123_OK)
         return std::nullopt;
 

@@ -37,7 +37,8 @@ const QColor lineColour(0xee, 0xf1, 0xf4);
 const QColor startColour(0xf0, 0xc0, 0x5a);
 const QColor labelBackground(0, 0, 0, 150);
 
-/// The palette's highlight, light enough to stand out on the dark screen the view lies on.
+} // namespace
+
 QColor waveColour(const QPalette &palette)
 {
     QColor colour = palette.color(QPalette::Highlight).toHsl();
@@ -46,7 +47,34 @@ QColor waveColour(const QPalette &palette)
     return colour;
 }
 
-} // namespace
+void playOrPause(PlayerEngine *engine)
+{
+    if (engine && engine->state() == PlayerEngine::State::Playing)
+        engine->pause();
+    else if (engine)
+        engine->play();
+}
+
+void drawViewLabel(QPainter &painter, const QRect &box, const QString &text)
+{
+    painter.fillRect(box, labelBackground);
+    painter.setPen(lineColour);
+    painter.drawText(box, Qt::AlignCenter, text);
+}
+
+QRectF peakRect(const PeakBucket &peak, double x, double pixel, double middle, double amplitude)
+{
+    const double top = middle - std::clamp(double(peak.high), -1.0, 1.0) * amplitude;
+    const double bottom = middle - std::clamp(double(peak.low), -1.0, 1.0) * amplitude;
+    return QRectF(x, top, pixel, std::max(bottom - top, pixel));
+}
+
+void drawFocusFrame(QPainter &painter, const QWidget &view, const QColor &wave)
+{
+    painter.setPen(QPen(wave, 0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(view.rect()).adjusted(0, 0, -1.0 / view.devicePixelRatioF(), -1.0 / view.devicePixelRatioF()));
+}
 
 WaveformView::WaveformView(QWidget *parent)
     : QWidget(parent)
@@ -283,12 +311,8 @@ void WaveformView::paintEvent(QPaintEvent *event)
     guess.setAlpha(90);
     const qsizetype first = std::max<qsizetype>(0, qsizetype(std::floor(dirty.left() * ratio)));
     const qsizetype last = std::min<qsizetype>(m_columns.size(), qsizetype(std::ceil((dirty.right() + 1) * ratio)));
-    for (qsizetype c = first; c < last; ++c) {
-        const PeakBucket &peak = m_columns[c];
-        const double top = middle - std::clamp(double(peak.high), -1.0, 1.0) * reach;
-        const double bottom = middle - std::clamp(double(peak.low), -1.0, 1.0) * reach;
-        painter.fillRect(QRectF(c * pixel, top, pixel, std::max(bottom - top, pixel)), peak.rough ? guess : wave);
-    }
+    for (qsizetype c = first; c < last; ++c)
+        painter.fillRect(peakRect(m_columns[c], c * pixel, pixel, middle, reach), m_columns[c].rough ? guess : wave);
 
     // The position under the marks: just after a mark is set they coincide, and the mark is news.
     if (m_position)
@@ -324,16 +348,11 @@ void WaveformView::paintEvent(QPaintEvent *event)
         const QFontMetrics metrics(small);
         QRect label = metrics.boundingRect(marks).adjusted(-4, -1, 4, 1);
         label.moveBottomRight(rect().bottomRight() - QPoint(2, m_zoom ? 5 : 2));
-        painter.fillRect(label, labelBackground);
-        painter.setPen(lineColour);
-        painter.drawText(label, Qt::AlignCenter, marks);
+        drawViewLabel(painter, label, marks);
     }
 
-    if (hasFocus()) {
-        painter.setPen(QPen(wave, 0));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(QRectF(rect()).adjusted(0, 0, -pixel, -pixel));
-    }
+    if (hasFocus())
+        drawFocusFrame(painter, *this, wave);
 }
 
 void WaveformView::mousePressEvent(QMouseEvent *event)
@@ -366,10 +385,7 @@ void WaveformView::keyPressEvent(QKeyEvent *event)
             seekTo(*m_engine->duration());
         break;
     case Qt::Key_Space:
-        if (m_engine && m_engine->state() == PlayerEngine::State::Playing)
-            m_engine->pause();
-        else if (m_engine)
-            m_engine->play();
+        playOrPause(m_engine);
         break;
     case Qt::Key_Plus:
     case Qt::Key_Equal:

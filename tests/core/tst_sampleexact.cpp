@@ -31,15 +31,6 @@ QStringList songNames()
     return QDir(QStringLiteral(FIXTURE_DIR "/songs")).entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name);
 }
 const QString junkSong = QStringLiteral("junk-cbr128-stereo-48k.mp3");
-/// Samples at a piece's head that may differ from the song's where the decoder starts cold.
-constexpr qsizetype warmUp = 16;
-/// How far a value may stray. The same frames decoded after fewer frames before them give here and
-/// there a value one step off: libmpg123's synthesis filter works through a ring buffer whose turn
-/// depends on how much it has decoded, and so rounds its sums in another order.
-constexpr int roundingSlack = 1;
-/// How far from the marks a piece's sound is looked for in the song, in samples.
-constexpr qsizetype searchReach = 8192;
-
 /// The song's samples from its time 0 on, as a gapless player plays it. Decoded once a song.
 DecodedSound songTimeline(const QString &name)
 {
@@ -53,76 +44,6 @@ DecodedSound songTimeline(const QString &name)
     // plays them: tst_vbrtones holds the two decodes equal).
     const auto info = readInfoFrame(source);
     return decoded.emplace(name, decodeMp3(source, info && info->delay ? Trim::Gapless : Trim::Raw)).first->second;
-}
-
-/// Where in \a song the sound of \a piece lies: the song sample that its first one matches,
-/// judged by a stretch from its middle, looked for within searchReach of \a near; with the
-/// largest difference of a value there.
-std::pair<qsizetype, int> locate(const DecodedSound &piece, const DecodedSound &song, qsizetype near)
-{
-    const int ch = song.channels;
-    const qsizetype probeLength = std::min<qsizetype>(256, piece.length());
-    const qsizetype probeAt = (piece.length() - probeLength) / 2;
-    std::pair<qsizetype, int> best{near, std::numeric_limits<int>::max()};
-    const qsizetype lowest = std::max(near - searchReach, -probeAt);
-    const qsizetype highest = std::min(near + searchReach, song.length() - probeAt - probeLength);
-    for (qsizetype at = lowest; at <= highest && best.second > 0; ++at) {
-        int largest = 0;
-        for (qsizetype i = probeAt * ch; i < (probeAt + probeLength) * ch && largest < best.second; ++i)
-            largest = std::max(largest, std::abs(piece.samples[i] - song.samples[at * ch + i]));
-        if (largest < best.second)
-            best = {at, largest};
-    }
-    return best;
-}
-
-QString earlyOrLate(qsizetype by)
-{
-    if (by == 0)
-        return QStringLiteral("on the mark");
-    return QStringLiteral("%1 sample%2 %3")
-        .arg(std::abs(by))
-        .arg(std::abs(by) == 1 ? QString() : QStringLiteral("s"), by < 0 ? QStringLiteral("early") : QStringLiteral("late"));
-}
-
-/// What is wrong with \a piece as the samples [\a first, \a last) of \a song, told as where its
-/// sound lies or how its values stray; empty when nothing is.
-QStringList soundFaults(const DecodedSound &piece, const DecodedSound &song, qsizetype first, qsizetype last)
-{
-    if (piece.rate != song.rate || piece.channels != song.channels)
-        return {QStringLiteral("it decodes to %1 Hz in %2 channels, the song to %3 Hz in %4")
-                    .arg(piece.rate).arg(piece.channels).arg(song.rate).arg(song.channels)};
-    if (piece.length() == 0)
-        return {QStringLiteral("it decodes to no sound")};
-    const auto [start, mismatch] = locate(piece, song, first);
-    if (mismatch > roundingSlack)
-        return {QStringLiteral("its sound is nowhere within %1 samples of the marks in the song (closest at sample %2, "
-                               "where its values differ by up to %3)").arg(searchReach).arg(start).arg(mismatch)};
-    const qsizetype end = start + piece.length();
-    if (start != first || end != last)
-        return {QStringLiteral("it holds the song's samples [%1, %2): it starts %3 and ends %4")
-                    .arg(start).arg(end).arg(earlyOrLate(start - first), earlyOrLate(end - last))};
-
-    const int ch = song.channels;
-    qsizetype straying = 0;
-    int worst = 0;
-    int worstAtHead = 0;
-    for (qsizetype i = 0; i < piece.samples.size(); ++i) {
-        const int by = std::abs(piece.samples[i] - song.samples[first * ch + i]);
-        if (i < warmUp * ch) {
-            worstAtHead = std::max(worstAtHead, by);
-        } else {
-            worst = std::max(worst, by);
-            straying += by > roundingSlack ? 1 : 0;
-        }
-    }
-    if (straying > 0)
-        return {QStringLiteral("%1 of its values past the first %2 samples differ from the song's by more than %3, "
-                               "by up to %4").arg(straying).arg(warmUp).arg(roundingSlack).arg(worst)};
-    if (std::max(worst, worstAtHead) > 0)
-        qInfo("values differ from the song's by up to %d in the first %lld samples, by up to %d after them",
-              worstAtHead, qlonglong(warmUp), worst);
-    return {};
 }
 
 /// What is wrong with the length the Info frame of the piece at \a path claims, against the

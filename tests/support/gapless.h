@@ -48,3 +48,7 @@ struct InfoFrame
 /// The Xing or Info frame of the file at \a path, read from its bytes as libmpg123 finds it:
 /// the first Layer III frame (behind an ID3v2 tag), all zero up to the tag. Empty when there is none.
 std::optional<InfoFrame> readInfoFrame(const QString &path);
+
+/// What is wrong with \a piece as the samples [\a first, \a last) of \a song, both decoded
+/// gapless, told as where its sound lies or how its values stray; empty when nothing is.
+QStringList soundFaults(const DecodedSound &piece, const DecodedSound &song, qsizetype first, qsizetype last);
