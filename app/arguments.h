@@ -24,6 +24,8 @@ struct Arguments
     double fadeIn = 0;
     double fadeOut = 0;
     bool maxVolume = false;
+    /// Whether to check the piece, once cut, against the song's decoded samples.
+    bool verify = false;
 };
 
 /// Why the arguments ask for nothing the program does: a line for standard error.
