@@ -38,6 +38,7 @@ inline const QString pieceViewUsage = QStringLiteral("拖动两端的把手移�
                                                      "← / → 把它移动0.1秒，Shift+← / Shift+→ 移动1秒，空格键播放 / 暂停。");
 inline const QString pieceEnds = QStringLiteral("起点 %1　终点 %2。");
 inline const QString recutting = QStringLiteral("正在重新剪切…");
+inline const QString loop = QStringLiteral("循环试听");
 
 /// The player's module could not be loaded: the songs cannot be heard, so no marks can be set.
 inline const QString playerMissing = QStringLiteral("找不到播放组件（%1），无法播放歌曲，也就无法标记起点和终点。请重新安装本程序。");

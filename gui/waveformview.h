@@ -45,8 +45,6 @@ public:
     void setDecoders(AudioDecoderFactory decoders);
     /// The marks, in seconds of the sound: the start, and the stretch the last cut kept.
     void setMarks(std::optional<double> start, std::optional<TimeWindow> kept);
-    /// The sound is a piece that was cut: all of it is kept, and its length is written out.
-    void setShowsPiece(bool piece);
 
     /// The time shown, in seconds: all of the sound, or less once zoomed in.
     TimeWindow shown() const;
@@ -85,7 +83,6 @@ private:
     WaveformLoader *m_loader = nullptr;
     std::optional<double> m_start;
     std::optional<TimeWindow> m_kept;
-    bool m_piece = false;
     /// The stretch zoomed in to; empty while all of the sound shows.
     std::optional<TimeWindow> m_zoom;
     /// Where the position line is drawn: only the strips it leaves and enters are drawn again.
