@@ -96,8 +96,9 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
     if (parsed.output && parsed.output->empty())
         return UsageError{"-o 后面的输出文件名不能为空。"};
     if (suggest) {
-        if (cut || parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume)
-            return UsageError{"--suggest 不能与 --cut、-o、--overwrite、--fade-in、--fade-out 或 --max-volume 一起用。"};
+        if (cut || parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume
+            || parsed.verify)
+            return UsageError{"--suggest 不能与 --cut、-o、--overwrite、--fade-in、--fade-out、--max-volume 或 --verify 一起用。"};
         if (parsed.operands.size() != 1 || parsed.operands[0].empty())
             return UsageError{"--suggest 需要一个 FILE 参数。"};
         parsed.mode = Arguments::Mode::Suggest;
