@@ -10,6 +10,8 @@
 
 #include <QThread>
 
+#include <cerrno>
+
 #include <cmath>
 #include <limits>
 
@@ -20,10 +22,12 @@ double kilobytes(qint64 bytes)
     return double(bytes) / 1024.0;
 }
 
-/// Failures of the piece that another folder may well not have.
-bool anotherFolderMayHelp(FileProblem problem)
+/// Failures of the piece that another folder may well not have: writing it, where the name is
+/// not too long for any folder.
+bool anotherFolderMayHelp(const CutError &error)
 {
-    return problem != FileProblem::Exists && problem != FileProblem::NameTooLong;
+    return (error.kind == CutError::Kind::Unwritable && error.error != ENAMETOOLONG)
+        || error.kind == CutError::Kind::Incomplete;
 }
 
 } // namespace
@@ -369,9 +373,7 @@ std::optional<PiecePlan> CutSession::plan(double startSeconds, double endSeconds
         return std::nullopt;
     }
     if (const auto *failed = std::get_if<CutError>(&planned)) {
-        tellError(CutText::sourceReadFailed.arg(
-            CutText::problemText(failed->error ? QtFileSystem::problemOf(failed->error) : FileProblem::Changed),
-            m_state.sourcePath));
+        tellError(CutText::failure(*failed, false));
         return std::nullopt;
     }
     return std::move(std::get<PiecePlan>(planned));
@@ -462,26 +464,16 @@ CutSession::Writing CutSession::endWriting(bool ok)
     return done;
 }
 
-void CutSession::tellRewriteFailed(const QString &failedPath, bool sourceFailed, FileProblem problem)
+void CutSession::finishCut(const std::optional<CutError> &error)
 {
-    tellError(sourceFailed ? CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath)
-                           : CutText::rewriteFailed.arg(CutText::problemText(problem), failedPath));
-}
-
-void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
-{
-    Writing done = endWriting(ok);
-    if (!ok) {
+    Writing done = endWriting(!error);
+    if (error) {
         m_state.mirrors.status = markingStatus();
         emit changed();
         emit cutEnded(false);
-        if (sourceFailed) {
-            tellError(CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath));
-            return;
-        }
-        const QString failed = CutText::pieceWriteFailed.arg(CutText::problemText(problem), failedPath);
+        const QString failed = CutText::failure(*error, false);
         // Pieces beside the song: another folder, which later cuts keep, and the same cut again.
-        if (!m_pieceName.isEmpty() || !anotherFolderMayHelp(problem)) {
+        if (!m_pieceName.isEmpty() || !anotherFolderMayHelp(*error)) {
             tellError(failed);
             return;
         }
@@ -639,14 +631,14 @@ void CutSession::showRewriteProgress(qint64 written)
     emit cutProgress(written, m_writer->job().length());
 }
 
-void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+void CutSession::finishRewrite(const std::optional<CutError> &error)
 {
     m_writer->deleteLater();
     m_writer = nullptr;
-    if (!ok) {
+    if (error) {
         m_state.gain = m_gainBefore;
         emit changed();
-        tellRewriteFailed(failedPath, sourceFailed, problem);
+        tellError(CutText::failure(*error, true));
         emit cutEnded(false);
         makeNextMove();
         return;
@@ -712,11 +704,11 @@ void CutSession::movePiece(double startSeconds, double endSeconds, MovedEnd move
                 &CutSession::showRewriteProgress);
 }
 
-void CutSession::finishMove(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+void CutSession::finishMove(const std::optional<CutError> &error)
 {
-    Writing done = endWriting(ok);
-    if (!ok) {
-        tellRewriteFailed(failedPath, sourceFailed, problem);
+    Writing done = endWriting(!error);
+    if (error) {
+        tellError(CutText::failure(*error, true));
         emit cutEnded(false);
         makeNextMove();
         return;

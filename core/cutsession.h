@@ -159,7 +159,7 @@ private:
     /// Cuts the piece between the marks asked since it was last cut, if any were.
     void makeNextMove();
     void movePiece(double startSeconds, double endSeconds, MovedEnd moved);
-    void finishMove(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    void finishMove(const std::optional<CutError> &error);
     /// Plays the kept piece afresh, from \a seconds into it.
     void playPiece(double seconds);
     /// Stops the piece player and lets go of the piece.
@@ -168,12 +168,11 @@ private:
     /// Lets go of the writer that has finished, keeping its job as the kept piece's when \a ok;
     /// what it was writing.
     Writing endWriting(bool ok);
-    void tellRewriteFailed(const QString &failedPath, bool sourceFailed, FileProblem problem);
-    void finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
-    using Finish = void (CutSession::*)(bool, const QString &, bool, FileProblem);
+    void finishCut(const std::optional<CutError> &error);
+    using Finish = void (CutSession::*)(const std::optional<CutError> &);
     void startWriter(PieceWriter::Job job, Finish finished, void (CutSession::*progressed)(qint64));
     void chooseGain(bool GainChoice::*choice, bool on);
-    void finishRewrite(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    void finishRewrite(const std::optional<CutError> &error);
     void showRewriteProgress(qint64 written);
     /// What the choice asks of a piece.
     GainChange gainChange() const;
