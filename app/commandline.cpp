@@ -151,7 +151,8 @@ std::optional<std::vector<std::uint8_t>> pieceTag(const SongMap &map, const std:
         return std::vector<std::uint8_t>();
     if (!tagsModuleLoads())
         return std::nullopt;
-    return SongTags::read(song).renderForPiece(lengthMs);
+    const TagReader &tags = moduleTags();
+    return tags.renderForPiece(tags.read(song), lengthMs);
 }
 
 /// Runs \a cut until the piece is whole. On a terminal a line on standard error shows how far it

@@ -135,11 +135,11 @@ void CutSession::beginOpening(const QString &path)
     opening->path = path;
     opening->length = *length;
     // Reading every frame header of a long song takes longer than the window may stand still.
-    opening->thread = QThread::create([opening] {
+    opening->thread = QThread::create([opening, tags = m_tagReader] {
         const std::filesystem::path song = fileSystemPath(opening->path);
         opening->song = scanSong(song);
         if (opening->song)
-            opening->tags = SongTags::read(song);
+            opening->tags = tags->read(song);
     });
     connect(opening->thread, &QThread::finished, this, [this, opening] { finishOpening(opening); });
     opening->thread->start();
@@ -157,7 +157,7 @@ bool CutSession::openSourceNow(const QString &path)
         tellError(CutText::sourceNotMp3.arg(path));
         return false;
     }
-    takeSource(path, *length, std::move(song), SongTags::read(fileSystemPath(path)));
+    takeSource(path, *length, std::move(song), m_tagReader->read(fileSystemPath(path)));
     return true;
 }
 
@@ -425,7 +425,7 @@ CutSession::Writing CutSession::writingFor(const PiecePlan &plan, LastCut next, 
 PieceWriter::Job CutSession::jobFor(PiecePlan plan, const QString &target, FileSystem::Replace replace) const
 {
     // The piece is named only once whole, tags and all: a failure leaves nothing that looks like one.
-    const std::vector<std::uint8_t> tag = m_tags.renderForPiece(plan.lengthMs());
+    const std::vector<std::uint8_t> tag = m_tagReader->renderForPiece(m_tags, plan.lengthMs());
     return {m_state.sourcePath,
             std::move(plan.parts.ranges),
             QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),

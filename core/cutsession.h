@@ -46,6 +46,8 @@ public:
     bool opening() const { return m_opening != nullptr; }
     /// A piece is being written.
     bool cutRunning() const { return m_writer != nullptr; }
+    /// Reads the tags of each song taken from now on, for its pieces to carry; none until then.
+    void setTagReader(const TagReader &tags) { m_tagReader = &tags; }
     /// Cuts go to \a path instead of the name beside the song; empty for that name again.
     void setPieceName(const QString &path) { m_pieceName = path; }
 
@@ -190,6 +192,7 @@ private:
     /// The last song taken: what a cancelled choice takes again.
     QString m_lastTaken;
     std::optional<SongMap> m_song;
+    const TagReader *m_tagReader = &noTags();
     SongTags m_tags;
     std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;
