@@ -289,6 +289,14 @@ void CutSession::markEndAndCutAt(double seconds)
     cut(seconds);
 }
 
+void CutSession::markAndCut(double startSeconds, double endSeconds)
+{
+    if (cutRunning())
+        return;
+    placeStart(startSeconds);
+    markEndAndCutAt(endSeconds);
+}
+
 qint64 CutSession::bytesBefore(double seconds) const
 {
     const qint64 frame = std::clamp<qint64>(m_song->sampleAt(seconds) / m_song->samplesPerFrame, 0,

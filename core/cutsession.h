@@ -66,6 +66,9 @@ public:
     /// The end mark at the song player's position, and the cut up to it.
     void markEndAndCut();
     void markEndAndCutAt(double seconds);
+    /// Both marks at once, as if the person had set them there, and the cut between them: a
+    /// proposed stretch taken as it is.
+    void markAndCut(double startSeconds, double endSeconds);
 
     /// Keeps the piece under a name the person chooses.
     void savePiece();
