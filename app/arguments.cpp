@@ -42,6 +42,7 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
 {
     Arguments parsed;
     bool cut = false;
+    bool suggest = false;
     bool help = false;
     bool version = false;
     bool optionsEnded = false;
@@ -54,6 +55,8 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
             optionsEnded = true;
         } else if (arg == "--cut") {
             cut = true;
+        } else if (arg == "--suggest") {
+            suggest = true;
         } else if (arg == "-h" || arg == "--help") {
             help = true;
         } else if (arg == "-v" || arg == "--version") {
@@ -92,6 +95,15 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
     }
     if (parsed.output && parsed.output->empty())
         return UsageError{"-o 后面的输出文件名不能为空。"};
+    if (suggest) {
+        if (cut || parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume
+            || parsed.verify)
+            return UsageError{"--suggest 不能与 --cut、-o、--overwrite、--fade-in、--fade-out、--max-volume 或 --verify 一起用。"};
+        if (parsed.operands.size() != 1 || parsed.operands[0].empty())
+            return UsageError{"--suggest 需要一个 FILE 参数。"};
+        parsed.mode = Arguments::Mode::Suggest;
+        return parsed;
+    }
     if (!cut) {
         if (parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume || parsed.verify)
             return UsageError{"-o、--overwrite、--fade-in、--fade-out、--max-volume 和 --verify 只能与 --cut 一起用。"};

@@ -12,10 +12,10 @@
 /// window is known before any Qt library is loaded.
 struct Arguments
 {
-    enum class Mode { Window, Cut, Help, Version };
+    enum class Mode { Window, Cut, Suggest, Help, Version };
 
     Mode mode = Mode::Window;
-    /// START, END and FILE for a cut; the song to open, or nothing, for the window.
+    /// START, END and FILE for a cut; FILE for a proposal; the song to open, or nothing, for the window.
     std::vector<std::string> operands;
     /// Where the piece goes, as given with -o; "-" for standard output.
     std::optional<std::string> output;

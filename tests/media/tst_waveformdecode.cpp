@@ -200,10 +200,13 @@ void TestWaveformDecode::refusedSongsHaveNoPeaks()
 {
     QFETCH(QString, path);
     WaveformLoader loader(&Mpg123Decoder::make, nullptr);
+    QSignalSpy ready(&loader, &WaveformLoader::analysisReady);
     QVERIFY(loadAndWait(loader, path));
     QCOMPARE(loader.progress(), WaveformLoader::Progress::Refused);
     QVERIFY(loader.peaks().buckets.isEmpty());
     QCOMPARE(loader.length(), std::nullopt);
+    QCOMPARE(ready.size(), 0);
+    QVERIFY(!loader.analysisSignal());
 }
 
 void TestWaveformDecode::damagedSongShowsWhatDecoded_data()
@@ -304,7 +307,7 @@ void TestWaveformDecode::stretchesDecodeAsTheWholeSong_data()
         {"songs/abr160-stereo-48k-nores.mp3", 0}, {"songs/cbr128-stereo-44k1-noinfo.mp3", 0},
         {"songs/cut-elsewhere-vbr-v4-44k1.mp3", 0}, {"songs/crc-vbr-v5-mono-44k1.mp3", 1.2e-7f},
         {"cbr32-mono-22k05.mp3", 1.2e-7f}, {"vbr-v6-mono-22k05-xing.mp3", 1.2e-7f}, {"vbr-v8-mono-8k-noxing.mp3", 1.2e-7f},
-        {"crc/crc-vbr-v6-stereo-16k.mp3", 1.2e-7f}};
+        {"crc/crc-vbr-v6-stereo-16k.mp3", 1.2e-7f}, {"layer2-192k-44k1.mp3", 0}};
     for (const auto &[song, tolerance] : songs) {
         for (const int stretches : {2, 5})
             QTest::addRow("%s in %d", song, stretches) << QString::fromLatin1(song) << stretches << tolerance << false;
@@ -377,12 +380,17 @@ void TestWaveformDecode::firstPictureComesFromTheFrames()
     // loud where the noise is.
     WaveformLoader loader(&Mpg123Decoder::make, nullptr, 1);
     QList<PeakBucket> first;
+    std::optional<double> firstLength;
     connect(&loader, &WaveformLoader::changed, &loader, [&] {
-        if (first.isEmpty() && !loader.peaks().buckets.isEmpty())
+        if (first.isEmpty() && !loader.peaks().buckets.isEmpty()) {
             first = columnPeaks(loader.peaks(), {0, 5}, 50);
+            firstLength = loader.length();
+        }
     });
     QVERIFY(loadAndWait(loader, fixture(QStringLiteral("vbr-v2-stereo-44k1-xing.mp3"))));
     QCOMPARE(first.size(), 50);
+    // The song's length is known from its frames, to the sample, before its decode.
+    QCOMPARE(firstLength, 5.0);
     QVERIFY(std::all_of(first.begin(), first.end(), [](const PeakBucket &peak) { return peak.rough; }));
     // The encoder codes the first and last granules of a song louder: their columns are left out.
     float loudestQuiet = 0.0f;
