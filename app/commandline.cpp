@@ -297,7 +297,7 @@ int runCut(const Arguments &arguments)
         return refuse(oneLine(pathNotPrinted, {std::strerror(cause), target.c_str()}));
     }
     if (arguments.verify)
-        return verifyPiece(song, *map, startSeconds, endSeconds, target);
+        return verifyPiece(song, *map, startSeconds, endSeconds, target, gain);
     return CommandLineOk;
 }
 

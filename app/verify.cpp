@@ -58,9 +58,9 @@ std::string verdictLine(const PieceCheck &check, const SongMap &map, const std::
 } // namespace
 
 int verifyPiece(const std::filesystem::path &song, const SongMap &map, double startSeconds, double endSeconds,
-                const std::filesystem::path &piece)
+                const std::filesystem::path &piece, const GainChange &asked)
 {
-    const PieceCheck check = checkPiece(song, map, startSeconds, endSeconds, piece);
+    const PieceCheck check = checkPiece(song, map, startSeconds, endSeconds, piece, asked);
     std::string line = verdictLine(check, map, piece);
     // One line, whatever the piece's name holds.
     std::replace(line.begin(), line.end(), '\n', ' ');

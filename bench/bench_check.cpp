@@ -35,7 +35,7 @@ std::pair<double, PieceCheck> measure(const std::filesystem::path &song, const S
     PieceCheck check;
     for (int i = 0; i < runs; ++i) {
         const double before = cpuMs();
-        check = checkPiece(song, map, from, from + pieceSeconds, piece);
+        check = checkPiece(song, map, from, from + pieceSeconds, piece, GainChange());
         times.append(cpuMs() - before);
     }
     std::sort(times.begin(), times.end());

@@ -44,7 +44,7 @@ PieceChecker::~PieceChecker()
 }
 
 void PieceChecker::check(const QString &songPath, SongMap map, double startSeconds, double endSeconds,
-                         const QString &piecePath)
+                         const QString &piecePath, const GainChange &asked)
 {
     quint64 generation = 0;
     {
@@ -53,13 +53,13 @@ void PieceChecker::check(const QString &songPath, SongMap map, double startSecon
     }
     m_busy = true;
     checkThreads().start([shared = m_shared, generation, song = fileSystemPath(songPath), map = std::move(map),
-                          startSeconds, endSeconds, piece = fileSystemPath(piecePath)] {
+                          startSeconds, endSeconds, piece = fileSystemPath(piecePath), asked] {
         {
             const std::lock_guard lock(shared->mutex);
             if (!shared->owner || shared->latest != generation)
                 return;
         }
-        const PieceCheck result = checkPiece(song, map, startSeconds, endSeconds, piece);
+        const PieceCheck result = checkPiece(song, map, startSeconds, endSeconds, piece, asked);
         // Held while the result is posted, so that the checker cannot go meanwhile; once posted,
         // Qt drops it should the checker go before it arrives.
         const std::lock_guard lock(shared->mutex);

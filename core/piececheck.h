@@ -20,9 +20,10 @@ public:
     ~PieceChecker() override;
 
     /// Checks the piece at \a piecePath, cut from the song at \a songPath (mapped by \a map)
-    /// between \a startSeconds and \a endSeconds; checked() tells the result, unless another
+    /// between \a startSeconds and \a endSeconds, its gain changed as \a asked; checked() tells the result, unless another
     /// check is asked for or cancel() comes first.
-    void check(const QString &songPath, SongMap map, double startSeconds, double endSeconds, const QString &piecePath);
+    void check(const QString &songPath, SongMap map, double startSeconds, double endSeconds, const QString &piecePath,
+               const GainChange &asked);
     /// Drops the check asked for last: nothing more is told.
     void cancel();
     /// Whether a check has been asked for whose result has not yet been told.

@@ -308,21 +308,22 @@ std::optional<int> gainSteps(const std::filesystem::path &song, const SongMap &m
     return std::abs(steps - std::round(steps)) < 0.05 ? int(std::lround(steps)) : 0;
 }
 
-/// What the comparison of a piece with the song finds, block by block. Fades may take up to a
-/// third of the piece at each end, and the last gain step of one reaches on by a granule or two:
-/// differences within those ends are weighed as fades, stretch by stretch; any in the middle
-/// is a mismatch.
+/// What the comparison of a piece with the song finds, block by block. Differences within the
+/// fades asked for are weighed as fades, stretch by stretch; any elsewhere is a mismatch.
 class Comparison
 {
 public:
-    Comparison(std::int64_t length, std::int64_t from, std::int64_t spf, double gain, int channels)
+    /// Fades of \a fadeIn and \a fadeOut samples were asked for (0 for none): only there may the
+    /// piece differ from the song, and a granule or two beyond, where the last gain step reaches.
+    Comparison(std::int64_t length, std::int64_t from, std::int64_t spf, double gain, int channels,
+               std::int64_t fadeIn, std::int64_t fadeOut)
         : m_from(from)
         , m_gain(gain)
         , m_channels(channels)
     {
-        const std::int64_t reach = std::min(length / 2, length / 3 + 2 * spf);
-        m_inEnd = (reach + fadeWindow - 1) / fadeWindow * fadeWindow;
-        m_outStart = std::max(m_inEnd, (length - reach) / fadeWindow * fadeWindow);
+        const auto reach = [&](std::int64_t fade) { return fade > 0 ? std::min(length / 2, fade + 2 * spf) : 0; };
+        m_inEnd = (reach(fadeIn) + fadeWindow - 1) / fadeWindow * fadeWindow;
+        m_outStart = std::max(m_inEnd, fadeOut > 0 ? (length - reach(fadeOut)) / fadeWindow * fadeWindow : length);
     }
 
     /// Compares \a frames sample frames from sample frame \a at on.
@@ -425,7 +426,7 @@ private:
 } // namespace
 
 PieceCheck checkPiece(const std::filesystem::path &song, const SongMap &map, double startSeconds, double endSeconds,
-                      const std::filesystem::path &piece)
+                      const std::filesystem::path &piece, const GainChange &asked)
 {
     PieceCheck check;
     check.sampleRate = map.sampleRate();
@@ -452,6 +453,9 @@ PieceCheck checkPiece(const std::filesystem::path &song, const SongMap &map, dou
         return check;
     if (played.rate() != heard.rate() || played.channels() != heard.channels())
         return Comparison::mismatchAt(check, 0);
+    // A louder whole is the song's sound only where it was asked for.
+    if (*steps != 0 && !asked.maxVolume)
+        return Comparison::mismatchAt(check, 0);
     check.gainDb = 1.5 * *steps;
 
     // The song's samples between the marks (or, for layers I and II, the frames around them),
@@ -459,7 +463,9 @@ PieceCheck checkPiece(const std::filesystem::path &song, const SongMap &map, dou
     const int channels = played.channels();
     const std::int64_t length = placement.endSample - placement.startSample;
     Comparison comparison(length, placement.exact ? 0 : std::min(length, filterBankWarmUp), spf,
-                          std::pow(2.0, *steps / 4.0), channels);
+                          std::pow(2.0, *steps / 4.0), channels,
+                          fadeSamples(asked.fadeInSeconds, length, map.sampleRate()),
+                          fadeSamples(asked.fadeOutSeconds, length, map.sampleRate()));
     std::vector<float> p;
     std::vector<float> s;
     std::int64_t at = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/gain.h"
 #include "engine/songmap.h"
 
 #include <cstdint>
@@ -37,7 +38,9 @@ struct PieceCheck
 };
 
 /// Checks the piece at \a piece, cut from the song at \a song (mapped by \a map, whole or around
-/// the marks) from \a startSeconds to \a endSeconds of the song's time. Decodes the piece and the
-/// song's frames from a few before the start mark to the end mark, nothing else of the song.
+/// the marks) from \a startSeconds to \a endSeconds of the song's time, its gain changed as
+/// \a asked: only the fades and the louder whole asked for may make it differ from the song.
+/// Decodes the piece and the song's frames from a few before the start mark to the end mark,
+/// nothing else of the song.
 PieceCheck checkPiece(const std::filesystem::path &song, const SongMap &map, double startSeconds,
-                      double endSeconds, const std::filesystem::path &piece);
+                      double endSeconds, const std::filesystem::path &piece, const GainChange &asked);

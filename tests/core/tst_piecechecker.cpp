@@ -41,9 +41,9 @@ private slots:
     {
         PieceChecker checker;
         QSignalSpy told(&checker, &PieceChecker::checked);
-        checker.check(song, m_map, 0.5, 3.0, m_wrong);
+        checker.check(song, m_map, 0.5, 3.0, m_wrong, GainChange());
         QVERIFY(checker.busy());
-        checker.check(song, m_map, 0.5, 3.0, m_piece);
+        checker.check(song, m_map, 0.5, 3.0, m_piece, GainChange());
         // Handed on, and told only through the event loop.
         QVERIFY(told.isEmpty());
         QVERIFY(told.wait(10000));
@@ -53,12 +53,12 @@ private slots:
         QCOMPARE(told.size(), 1);
         QCOMPARE(told.at(0).at(0).value<PieceCheck>().verdict, PieceCheck::Verdict::Exact);
 
-        checker.check(song, m_map, 0.5, 3.0, m_wrong);
+        checker.check(song, m_map, 0.5, 3.0, m_wrong, GainChange());
         QVERIFY(told.wait(10000));
         QCOMPARE(told.at(1).at(0).value<PieceCheck>().verdict, PieceCheck::Verdict::Mismatch);
 
         // A cancelled check tells nothing.
-        checker.check(song, m_map, 0.5, 3.0, m_piece);
+        checker.check(song, m_map, 0.5, 3.0, m_piece, GainChange());
         checker.cancel();
         QVERIFY(!checker.busy());
         QVERIFY(!told.wait(500));
@@ -74,14 +74,14 @@ private slots:
         const auto map = scanSong(fileSystemPath(longSong));
         QVERIFY(map);
         auto checker = std::make_unique<PieceChecker>();
-        checker->check(longSong, *map, 1, 250, longPiece);
+        checker->check(longSong, *map, 1, 250, longPiece, GainChange());
         QTest::qWait(30);
         checker.reset();
 
         // Checks run one after the other: once this one is told, the other has ended.
         PieceChecker next;
         QSignalSpy told(&next, &PieceChecker::checked);
-        next.check(song, m_map, 0.5, 3.0, m_piece);
+        next.check(song, m_map, 0.5, 3.0, m_piece, GainChange());
         QVERIFY(told.wait(30000));
         QCOMPARE(told.at(0).at(0).value<PieceCheck>().verdict, PieceCheck::Verdict::Exact);
     }

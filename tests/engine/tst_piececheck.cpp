@@ -82,7 +82,7 @@ private slots:
         const auto path = fileSystemPath(fixture(song));
         const auto map = mappedAround ? mapSongFor(path, from, to) : scanSong(path);
         QVERIFY(map);
-        const PieceCheck check = checkPiece(path, *map, from, to, fileSystemPath(piece));
+        const PieceCheck check = checkPiece(path, *map, from, to, fileSystemPath(piece), GainChange());
         QCOMPARE(check.firstDifferentSample, -1);
         QCOMPARE(check.verdict, PieceCheck::Verdict::Exact);
         QCOMPARE(check.fadeInSamples + check.fadeOutSamples, 0);
@@ -128,7 +128,7 @@ private slots:
         QVERIFY(!applyGain(fileSystemPath(piece), change));
         const auto map = scanSong(fileSystemPath(path));
         QVERIFY(map);
-        const PieceCheck check = checkPiece(fileSystemPath(path), *map, from, to, fileSystemPath(piece));
+        const PieceCheck check = checkPiece(fileSystemPath(path), *map, from, to, fileSystemPath(piece), change);
         QCOMPARE(check.firstDifferentSample, -1);
         QCOMPARE(check.verdict, PieceCheck::Verdict::Exact);
         // Each fade reaches no further than it lasts, give or take a granule or two where its last
@@ -151,6 +151,11 @@ private slots:
         QTest::newRow("LAME tag's delay a sample short") << "delay-1" << qint64(0);
         QTest::newRow("checked against a mark 1 ms later") << "later" << qint64(0);
         QTest::newRow("a frame's bytes garbled mid-way") << "garbled" << qint64(44100);
+        // A fade or a louder whole is the song's sound only where it was asked for; a fade of 0.6 s
+        // on a 2 s piece is first heard some 0.1 s after it begins.
+        QTest::newRow("faded in, though no fade was asked for") << "unasked fade" << qint64(0);
+        QTest::newRow("louder, though no loudness was asked for") << "unasked louder" << qint64(0);
+        QTest::newRow("faded out beyond the fade asked for") << "fade too long" << qint64(64000);
     }
     void faultsAreFound()
     {
@@ -160,13 +165,25 @@ private slots:
         const QString piece = m_dir.filePath(QStringLiteral("fault.mp3"));
         QVERIFY(cutAsTheCommandLineDoes(song, 0.5, 2.5, piece));
         double from = 0.5;
+        GainChange asked;
+        GainChange made;
+        if (fault == QLatin1String("unasked fade"))
+            made.fadeInSeconds = 0.5;
+        else if (fault == QLatin1String("unasked louder"))
+            made.maxVolume = true;
+        else if (fault == QLatin1String("fade too long")) {
+            asked.fadeOutSeconds = 0.2;
+            made.fadeOutSeconds = 0.6;
+        }
+        if (made.any())
+            QVERIFY(!applyGain(fileSystemPath(piece), made));
         if (fault == QLatin1String("delay+1152"))
             QVERIFY(changeDelay(piece, 1152));
         else if (fault == QLatin1String("delay-1"))
             QVERIFY(changeDelay(piece, -1));
         else if (fault == QLatin1String("later"))
             from += 0.001;
-        else {
+        else if (fault == QLatin1String("garbled")) {
             // The frames a second into the piece: their sound is no longer the song's there.
             QFile file(piece);
             QVERIFY(file.open(QIODevice::ReadWrite));
@@ -175,7 +192,7 @@ private slots:
         }
         const auto map = scanSong(fileSystemPath(song));
         QVERIFY(map);
-        const PieceCheck check = checkPiece(fileSystemPath(song), *map, from, 2.5, fileSystemPath(piece));
+        const PieceCheck check = checkPiece(fileSystemPath(song), *map, from, 2.5, fileSystemPath(piece), asked);
         QCOMPARE(check.verdict, PieceCheck::Verdict::Mismatch);
         QVERIFY2(std::abs(check.firstDifferentSample - near) < 4410, qPrintable(QString::number(check.firstDifferentSample)));
     }
@@ -187,7 +204,7 @@ private slots:
         QVERIFY(cutAsTheCommandLineDoes(song, 0.5, 2.5, piece));
         const auto map = scanSong(fileSystemPath(song));
         QVERIFY(map);
-        const PieceCheck check = checkPiece(fileSystemPath(song), *map, 0.5, 2.5, fileSystemPath(piece));
+        const PieceCheck check = checkPiece(fileSystemPath(song), *map, 0.5, 2.5, fileSystemPath(piece), GainChange());
         QCOMPARE(check.verdict, PieceCheck::Verdict::Offset);
         // Frames of 1152 samples, 26.1 ms: the start one before its mark, the end one after.
         const double frameMs = 1152 * 1000.0 / 44100;
@@ -202,9 +219,9 @@ private slots:
         const auto map = scanSong(fileSystemPath(song));
         QVERIFY(map);
         const auto missing = fileSystemPath(m_dir.filePath(QStringLiteral("none.mp3")));
-        QCOMPARE(checkPiece(fileSystemPath(song), *map, 0.5, 2.5, missing).verdict, PieceCheck::Verdict::Failed);
+        QCOMPARE(checkPiece(fileSystemPath(song), *map, 0.5, 2.5, missing, GainChange()).verdict, PieceCheck::Verdict::Failed);
         // Marks that make no piece.
-        QCOMPARE(checkPiece(fileSystemPath(song), *map, 2.5, 0.5, fileSystemPath(song)).verdict,
+        QCOMPARE(checkPiece(fileSystemPath(song), *map, 2.5, 0.5, fileSystemPath(song), GainChange()).verdict,
                  PieceCheck::Verdict::Failed);
     }
 
