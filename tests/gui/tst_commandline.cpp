@@ -257,7 +257,7 @@ private slots:
         std::fflush(stderr);
         const int saved = dup(STDERR_FILENO);
         dup2(said.handle(), STDERR_FILENO);
-        const int status = verifyPiece(fileSystemPath(song), *map, 2, 6, fileSystemPath(piece));
+        const int status = verifyPiece(fileSystemPath(song), *map, 2, 6, fileSystemPath(piece), GainChange());
         std::fflush(stderr);
         dup2(saved, STDERR_FILENO);
         close(saved);
