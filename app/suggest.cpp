@@ -42,10 +42,11 @@ bool readableSong(const char *path)
     return regular;
 }
 
-/// \a seconds as m:ss.t, rounded to a tenth ("1:08.9").
+/// \a seconds as m:ss.t, down to its tenth as the window writes times ("1:08.9"); a hair more
+/// keeps a time computed a hair below its tenth on it.
 std::string minutesText(double seconds)
 {
-    const long tenths = std::lround(seconds * 10);
+    const long tenths = long(std::floor(seconds * 10 + 1e-6));
     char text[32];
     std::snprintf(text, sizeof text, "%ld:%02ld.%ld", tenths / 600, tenths / 10 % 60, tenths % 10);
     return text;

@@ -240,7 +240,8 @@ void Frm::connectControls()
             m_session.markAndCut(m_proposal->startSeconds, m_proposal->endSeconds);
     });
     // The proposal comes from the song's own decode, once whole, and goes with the song.
-    connect(m_songBar->waveform()->loader(), &WaveformLoader::analysisReady, m_chorusFinder, &ChorusFinder::find);
+    if (const WaveformLoader *loader = m_songBar->waveform()->loader())
+        connect(loader, &WaveformLoader::analysisReady, m_chorusFinder, &ChorusFinder::find);
     connect(m_chorusFinder, &ChorusFinder::found, this, &Frm::showProposal);
     connect(&m_session, &CutSession::sourceTaken, this, [this] {
         m_chorusFinder->cancel();

@@ -253,7 +253,7 @@ private slots:
         const ChorusProposal proposal{fields[0].toDouble(), fields[1].toDouble(), 0};
         QCOMPARE(misses(proposal, song), QString());
         const auto minutes = [](double s) {
-            const long tenths = std::lround(s * 10);
+            const long tenths = long(std::floor(s * 10 + 1e-6));
             return QStringLiteral("%1:%2.%3").arg(tenths / 600).arg(tenths / 10 % 60, 2, 10, QChar(u'0')).arg(tenths % 10);
         };
         QCOMPARE(fields[2], minutes(proposal.startSeconds));
