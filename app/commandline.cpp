@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "app/modules.h"
+#include "app/verify.h"
 #include "core/cuttexts.h"
 #include "engine/cutpipeline.h"
 #include "engine/gain.h"
@@ -28,7 +29,8 @@ namespace {
 
 constexpr char helpText[] =
     "用法：mp3cutter [FILE]\n"
-    "      mp3cutter --cut START END FILE [-o OUT] [--overwrite] [--fade-in S] [--fade-out S] [--max-volume]\n"
+    "      mp3cutter --cut START END FILE [-o OUT] [--overwrite] [--fade-in S] [--fade-out S] [--max-volume] [--verify]\n"
+    "      mp3cutter --suggest FILE\n"
     "\n"
     "青禾MP3剪切器：不解码、不重新编码，从MP3中剪出一段做铃声。\n"
     "不带 --cut 时打开窗口；给出 FILE 则直接选中该文件。\n"
@@ -43,14 +45,20 @@ constexpr char helpText[] =
     "  --fade-out S       铃声结尾 S 秒渐弱到无声。\n"
     "  --max-volume       把铃声调到不失真的最大音量。\n"
     "                     这三项只改每个颗粒的增益，不重新编码；只用于 MPEG Layer III。\n"
+    "  --verify           剪完后解码铃声，与歌曲在两个标记之间的声音逐个采样比较，\n"
+    "                     在标准错误上用一行说明结果；不一致时铃声保留，退出状态为 1。\n"
+    "  --suggest          不开窗口，找出歌中最常重复的响亮段落（副歌），打印其起止时间：\n"
+    "                     秒数两个（可直接用作 --cut 的 START 和 END），再以 分:秒.十分之一秒 各一个；\n"
+    "                     找不到时退出状态为 1。\n"
     "  -h, --help         显示此帮助。\n"
     "  -v, --version      显示版本。\n"
     "\n"
     "时间可写成秒数（12.5）或 [时:]分:秒[.毫秒]（0:12.5、1:02:03）。\n"
     "\n"
     "退出状态：\n"
-    "  0  已写出铃声，其路径打印在标准输出\n"
-    "  1  剪切被拒绝或失败，什么也没有写出\n"
+    "  0  已写出铃声，其路径打印在标准输出；或已打印建议的片段\n"
+    "  1  剪切被拒绝或失败，什么也没有写出；带 --verify 时也可能是铃声已写出但与歌曲不一致；\n"
+    "     或 --suggest 没有找到副歌\n"
     "  2  参数有误\n";
 
 constexpr char noGainLayer1[] = "这首歌是MPEG Layer I格式，不能淡入淡出或调整音量，什么也没有写出。";
@@ -288,12 +296,14 @@ int runCut(const Arguments &arguments)
         ::unlink(target.c_str());
         return refuse(oneLine(pathNotPrinted, {std::strerror(cause), target.c_str()}));
     }
+    if (arguments.verify)
+        return verifyPiece(song, *map, startSeconds, endSeconds, target);
     return CommandLineOk;
 }
 
 int usage(const std::string &message)
 {
-    std::fprintf(stderr, "%s\n用法：mp3cutter --cut START END FILE [-o OUT] [--overwrite] [--fade-in S] [--fade-out S] [--max-volume]；详见 mp3cutter --help\n",
+    std::fprintf(stderr, "%s\n用法：mp3cutter --cut START END FILE [-o OUT] [--overwrite] [--fade-in S] [--fade-out S] [--max-volume] [--verify]；详见 mp3cutter --help\n",
                  message.c_str());
     return CommandLineUsage;
 }

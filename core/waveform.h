@@ -6,11 +6,13 @@
 #include <span>
 
 /// The lowest and the highest sample of a stretch of sound, every channel together, full scale
-/// being -1 to 1.
+/// being -1 to 1; or, while the sound is still being decoded, a rough guess at them.
 struct PeakBucket
 {
     float low = 0.0f;
     float high = 0.0f;
+    /// A guess from what the frames say of their loudness, not from decoded samples.
+    bool rough = false;
 
     friend bool operator==(const PeakBucket &, const PeakBucket &) = default;
 };
@@ -36,6 +38,45 @@ struct PeakBuckets
 /// Adds \a samples, interleaved over \a channels, after the frames \a peaks holds. A frame whose
 /// channels are not all in \a samples is left out.
 void addSamples(PeakBuckets &peaks, std::span<const float> samples, int channels);
+
+/// A rough peak for sound whose loudest coded granule has the global gain \a gain: where a
+/// song's picture stands until its decode reaches it.
+PeakBucket roughPeak(int gain);
+
+/// The sound handed to its analysis: one channel at about 11 kHz, rate() / factor() exactly, which
+/// keeps what the ear follows in music (melody, chords, beats) at a tenth of the samples.
+class AnalysisDecimator
+{
+public:
+    /// Takes sound at \a sampleRate and puts out every factor()-th sample of it, the first one at
+    /// the song's sample \a firstOutput × factor(), each from the samples around it.
+    AnalysisDecimator(int sampleRate, qint64 firstOutput);
+
+    /// The whole divisor of \a sampleRate that brings it nearest 11025 Hz, no lower than 8 kHz.
+    static int factorFor(int sampleRate);
+    int factor() const { return m_factor; }
+    int rate() const { return m_rate / m_factor; }
+    /// The song's sample from which on the sound is to be given: factor() − 1 before the first
+    /// output's own, since each output weighs its neighbours.
+    qint64 firstInput() const { return m_next * m_factor - (m_factor - 1); }
+    /// One past the song's last sample that outputs before \a output are made from.
+    qint64 inputEndFor(qint64 output) const { return output * m_factor; }
+
+    /// Takes \a samples, interleaved over \a channels, the frames that follow those given before
+    /// (the first from firstInput() on; silence before the song's start), and writes every
+    /// output they complete at \a out, in order: how many.
+    qsizetype add(std::span<const float> samples, int channels, float *out);
+    /// The next output to be written.
+    qint64 next() const { return m_next; }
+
+private:
+    int m_rate = 0;
+    int m_factor = 1;
+    qint64 m_next = 0;
+    /// One channel, from the song's sample m_pendingFrom on.
+    QList<float> m_pending;
+    qint64 m_pendingFrom = 0;
+};
 
 /// A stretch of a song's time, in seconds.
 struct TimeWindow

@@ -3,15 +3,14 @@
 #include "engine/leftovers.h"
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
+#include "engine/sideinfo.h"
 #include "engine/songmap.h"
-
-#include <mpg123.h>
+#include "engine/songsound.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fstream>
-#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -29,69 +28,8 @@ constexpr int gainLimit = 255;
 /// The loudest a raised piece may peak at: full scale less two steps of 16 bits, so that the
 /// rounding of a decoder's conversion to integers never reaches the rails.
 constexpr double loudest = 32765.0 / 32768.0;
-/// Header, CRC and the side information of an MPEG-1 stereo frame: the most in front of any
-/// frame's audio data.
-constexpr int largestSideInfoEnd = 4 + 2 + 32;
 /// Of the piece's played length, the most one fade takes.
 constexpr std::int64_t fadeShare = 3;
-
-int channelsOf(const FrameHeader &header)
-{
-    return header.channelMode == 3 ? 1 : 2;
-}
-
-int granulesOf(const FrameHeader &header)
-{
-    return header.version == 10 ? 2 : 1;
-}
-
-// The side information's fields, in bits, as the published layer 3 layout has them.
-constexpr int mainDataBeginBits = 9;        // MPEG-1; 8 in MPEG-2 and 2.5
-constexpr int lsfMainDataBeginBits = 8;
-constexpr int scfsiBits = 4;                // a channel, MPEG-1 only
-constexpr int part23LengthBits = 12;
-constexpr int bigValuesBits = 9;
-constexpr int granuleChannelBits = 59;      // MPEG-1: each granule and channel
-constexpr int lsfGranuleChannelBits = 63;   // MPEG-2 and 2.5: their one granule, a channel
-
-/// Private bits behind main_data_begin: 5 mono and 3 stereo in MPEG-1, 1 and 2 in MPEG-2 and 2.5.
-int privateBits(const FrameHeader &header)
-{
-    const bool mono = channelsOf(header) == 1;
-    if (header.version == 10)
-        return mono ? 5 : 3;
-    return mono ? 1 : 2;
-}
-
-/// Where, in bits from the start of the side information, the 8 bits of global_gain of granule
-/// \a gr and channel \a ch begin: behind the frame's own fields, then, in each granule and
-/// channel, behind part2_3_length and big_values.
-int globalGainBit(const FrameHeader &header, int gr, int ch)
-{
-    const int channels = channelsOf(header);
-    const int inGranule = part23LengthBits + bigValuesBits;
-    if (header.version == 10) {
-        const int start = mainDataBeginBits + privateBits(header) + scfsiBits * channels;
-        return start + (gr * channels + ch) * granuleChannelBits + inGranule;
-    }
-    return lsfMainDataBeginBits + privateBits(header) + ch * lsfGranuleChannelBits + inGranule;
-}
-
-int readByteAt(const std::uint8_t *bits, int bit)
-{
-    const unsigned pair = unsigned(bits[bit / 8]) << 8 | bits[bit / 8 + 1];
-    return int(pair >> (8 - bit % 8) & 0xFF);
-}
-
-void writeByteAt(std::uint8_t *bits, int bit, int value)
-{
-    const int shift = 8 - bit % 8;
-    const unsigned mask = 0xFFu << shift;
-    const unsigned pair = (unsigned(bits[bit / 8]) << 8 | bits[bit / 8 + 1]) & ~mask;
-    const unsigned written = pair | (unsigned(value) << shift & mask);
-    bits[bit / 8] = std::uint8_t(written >> 8);
-    bits[bit / 8 + 1] = std::uint8_t(written);
-}
 
 /// The CRC-16 that protects a frame: polynomial 0x8005, starting from 0xFFFF, highest bit first,
 /// over the last two bytes of the header and the side information.
@@ -114,40 +52,12 @@ std::uint16_t protectionCrc(const std::uint8_t *frame, const FrameHeader &header
 /// when it cannot be decoded.
 std::optional<double> decodedPeak(const std::filesystem::path &piece)
 {
-    mpg123_init();
-    int error = MPG123_OK;
-    const std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> handle(mpg123_new(nullptr, &error),
-                                                                          &mpg123_delete);
-    if (!handle)
-        return std::nullopt;
-    mpg123_handle *mh = handle.get();
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
-    // Floats, so that a piece that already clips shows by how much.
-    mpg123_format_none(mh);
-    const long *rates = nullptr;
-    std::size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (std::size_t i = 0; i < rateCount; ++i)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    if (mpg123_open(mh, piece.string().c_str()) != MPG123_OK)
-        return std::nullopt;
-
     double peak = 0;
-    std::vector<float> buffer(1 << 14);
-    for (;;) {
-        std::size_t done = 0;
-        const int result = mpg123_read(mh, buffer.data(), buffer.size() * sizeof(float), &done);
-        for (std::size_t i = 0; i < done / sizeof(float); ++i)
-            peak = std::max(peak, double(std::abs(buffer[i])));
-        if (result == MPG123_DONE)
-            break;
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
-            mpg123_close(mh);
-            return std::nullopt;
-        }
-    }
-    mpg123_close(mh);
-    return peak;
+    const bool decoded = decodeSong(piece, [&peak](std::span<const float> samples, int, long) {
+        for (float v : samples)
+            peak = std::max(peak, double(std::abs(v)));
+    });
+    return decoded ? std::optional<double>(peak) : std::nullopt;
 }
 
 /// How a piece's granules change: granule k is the k-th of all its audio frames', the lead

@@ -9,6 +9,7 @@
 #include "gui/frmtexts.h"
 #include "gui/icons.h"
 #include "gui/panestyle.h"
+#include "gui/pieceview.h"
 #include "gui/styledbutton.h"
 #include "gui/transportbar.h"
 #include "gui/twips.h"
@@ -188,9 +189,17 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
                                  twips(2520, 3120, 2295, 615), paleGrey);
     m_continueButton = styledButton(QStringLiteral("dcButton5"), FrmText::continueCutting, m_panes[2],
                                     twips(4800, 3120, 2175, 615), paleGrey);
-    for (TransportBar *bar : {m_songBar, m_pieceBar})
-        bar->waveform()->setDecoders(decoders);
-    m_pieceBar->waveform()->setShowsPiece(true);
+    m_songBar->waveform()->setDecoders(decoders);
+    // The piece shows in the song around it, drawn from the song's peaks: it is not decoded again.
+    m_pieceView = new PieceView(m_pieceBar);
+    m_pieceView->setObjectName(QStringLiteral("pieceView"));
+    m_pieceView->setEngine(m_session.piecePlayer());
+    m_pieceView->setSongPeaks(m_songBar->waveform()->loader());
+    m_pieceBar->setView(m_pieceView);
+    m_loopBox = new QCheckBox(FrmText::loop, m_pieceBar);
+    m_loopBox->setObjectName(QStringLiteral("chkLoop"));
+    m_loopBox->setFocusPolicy(Qt::TabFocus);
+    m_pieceBar->addControl(m_loopBox);
 
     // Hidden mirrors of the session's sizes, parked below the client area: what reads the
     // window's controls by name (tests, accessibility tools) finds them where it always did.
@@ -223,6 +232,18 @@ void Frm::connectControls()
     connect(m_recutButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::throwAway); });
     connect(m_continueButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::keepAndStartOver); });
     connect(m_aboutButton, &QPushButton::clicked, this, &Frm::showAbout);
+    connect(m_pieceView, &PieceView::moveAsked, this, [this](PieceEnd end, double seconds) {
+        if (end == PieceEnd::Start)
+            m_session.moveStart(seconds);
+        else
+            m_session.moveEnd(seconds);
+        // A move turned down shows the piece as it is.
+        showState();
+    });
+    connect(m_loopBox, &QCheckBox::clicked, this, [this](bool on) {
+        if (PlayerEngine *player = m_session.piecePlayer())
+            player->setLooping(on);
+    });
     connect(m_fadeInBox, &QCheckBox::clicked, &m_session, &CutSession::setFadeIn);
     connect(m_fadeOutBox, &QCheckBox::clicked, &m_session, &CutSession::setFadeOut);
     connect(m_maxVolumeBox, &QCheckBox::clicked, &m_session, &CutSession::setMaxVolume);
@@ -237,8 +258,15 @@ void Frm::connectControls()
         showStep(step);
     });
     connect(&m_session, &CutSession::changed, this, &Frm::showState);
-    connect(&m_session, &CutSession::cutStarted, this, [this] { setCursor(Qt::WaitCursor); });
-    connect(&m_session, &CutSession::cutEnded, this, [this] { unsetCursor(); });
+    // The piece's display says while it is cut again.
+    connect(&m_session, &CutSession::cutStarted, this, [this] {
+        setCursor(Qt::WaitCursor);
+        showState();
+    });
+    connect(&m_session, &CutSession::cutEnded, this, [this] {
+        unsetCursor();
+        showState();
+    });
 }
 
 void Frm::formLoad()
@@ -252,6 +280,9 @@ void Frm::formLoad()
 void Frm::showState()
 {
     const CutState &state = m_session.state();
+    // Moved ends are the ones step two shades when the person goes back to mark again.
+    if (state.step == 3)
+        rememberCut();
     m_sourceBox->setText(state.sourcePath);
     m_outputFolderBox->setText(state.outputFolder);
     m_outputFolderBox->setToolTip(state.outputFolder);
@@ -276,14 +307,18 @@ void Frm::showState()
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
     m_songBar->waveform()->setMarks(state.startMark,
                                     cutFromThisSong ? std::optional(m_lastCut->kept) : std::nullopt);
+    m_pieceView->showPiece(state.piece ? std::optional(TimeWindow{state.piece->startSeconds, state.piece->endSeconds})
+                                       : std::nullopt,
+                           state.duration, m_session.cutRunning());
+    m_loopBox->setChecked(m_session.piecePlayer() && m_session.piecePlayer()->looping());
+    m_loopBox->setEnabled(m_session.piecePlayer() != nullptr);
 }
 
 void Frm::rememberCut()
 {
     const CutState &state = m_session.state();
-    const auto start = state.startMark;
-    const auto end = textValue(state.lastCut.endPos);
-    m_lastCut = start && end ? std::optional(ShownCut{state.sourcePath, TimeWindow{*start, *end}}) : std::nullopt;
+    if (state.piece)
+        m_lastCut = ShownCut{state.sourcePath, TimeWindow{state.piece->startSeconds, state.piece->endSeconds}};
 }
 
 void Frm::showStep(int n)
@@ -299,7 +334,7 @@ void Frm::showStep(int n)
     m_stepIndicators[t]->setEnabled(true);
     // The focus goes where the step is worked: on a button that has just gone, it would pass to
     // its neighbour, and Space meant for the player would press 重新选择 or 保存.
-    QWidget *const worked[3] = {m_browseButton, m_songBar->waveform(), m_pieceBar->waveform()};
+    QWidget *const worked[3] = {m_browseButton, m_songBar->waveform(), m_pieceView};
     worked[t]->setFocus();
 }
 

@@ -13,6 +13,7 @@
 
 class CutSession;
 class QCheckBox;
+class PieceView;
 class ProcessStarter;
 class QGroupBox;
 class QLabel;
@@ -77,6 +78,8 @@ private:
     StyledButton *m_markEndButton = nullptr;
     QLabel *m_statusLabel = nullptr;
     TransportBar *m_pieceBar = nullptr;
+    PieceView *m_pieceView = nullptr;
+    QCheckBox *m_loopBox = nullptr;
     StyledButton *m_saveButton = nullptr;
     StyledButton *m_recutButton = nullptr;
     StyledButton *m_continueButton = nullptr;

@@ -32,6 +32,14 @@ inline const QString fadeInAndOut = QStringLiteral("淡入淡出");
 inline const QString fadeShortened = QStringLiteral("%1缩短为%2秒");
 inline const QString fadeLeftOut = QStringLiteral("铃声太短，未%1");
 
+/// Step three's display of the piece in the song around it.
+inline const QString pieceViewName = QStringLiteral("铃声在歌曲中的位置");
+inline const QString pieceViewUsage = QStringLiteral("拖动两端的把手移动起点或终点；[ / ] 选择起点 / 终点，"
+                                                     "← / → 把它移动0.1秒，Shift+← / Shift+→ 移动1秒，空格键播放 / 暂停。");
+inline const QString pieceEnds = QStringLiteral("起点 %1　终点 %2。");
+inline const QString recutting = QStringLiteral("正在重新剪切…");
+inline const QString loop = QStringLiteral("循环试听");
+
 /// The player's module could not be loaded: the songs cannot be heard, so no marks can be set.
 inline const QString playerMissing = QStringLiteral("找不到播放组件（%1），无法播放歌曲，也就无法标记起点和终点。请重新安装本程序。");
 

@@ -147,16 +147,17 @@ TransportBar::TransportBar(QWidget *parent)
     m_state->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_waveform = new WaveformView(display);
     m_waveform->setObjectName(QStringLiteral("waveform"));
+    m_view = m_waveform;
 
     auto *heading = new QHBoxLayout;
     heading->setContentsMargins(6, 0, 6, 0);
     heading->addWidget(m_fileName, 1);
     heading->addWidget(m_state);
-    auto *displayLayout = new QVBoxLayout(display);
-    displayLayout->setContentsMargins(6, 4, 6, 6);
-    displayLayout->setSpacing(2);
-    displayLayout->addLayout(heading);
-    displayLayout->addWidget(m_waveform, 1);
+    m_displayLayout = new QVBoxLayout(display);
+    m_displayLayout->setContentsMargins(6, 4, 6, 6);
+    m_displayLayout->setSpacing(2);
+    m_displayLayout->addLayout(heading);
+    m_displayLayout->addWidget(m_waveform, 1);
 
     m_seek = new SeekSlider(this, [this](int ms) { seekTo(ms); });
     m_seek->setObjectName(QStringLiteral("seek"));
@@ -175,20 +176,20 @@ TransportBar::TransportBar(QWidget *parent)
     // Wide enough for long songs from the start, so the bar does not shift while playing.
     m_time->setMinimumWidth(m_time->fontMetrics().horizontalAdvance(QStringLiteral("00:00.0 / 00:00.0")));
 
-    auto *buttons = new QHBoxLayout;
-    buttons->setSpacing(2);
-    buttons->addWidget(m_play);
-    buttons->addWidget(m_pause);
-    buttons->addWidget(m_stop);
-    buttons->addStretch();
-    buttons->addWidget(m_time);
+    m_buttons = new QHBoxLayout;
+    m_buttons->setSpacing(2);
+    m_buttons->addWidget(m_play);
+    m_buttons->addWidget(m_pause);
+    m_buttons->addWidget(m_stop);
+    m_buttons->addStretch();
+    m_buttons->addWidget(m_time);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 4);
     layout->setSpacing(4);
     layout->addWidget(display, 1);
     layout->addWidget(m_seek);
-    layout->addLayout(buttons);
+    layout->addLayout(m_buttons);
 
     // A drag seeks once, where it is let go: a seek for every step of the handle makes
     // GStreamer stutter and pile up seeks.
@@ -229,12 +230,27 @@ TransportBar::~TransportBar()
         disconnect(m_engine, nullptr, this, nullptr);
 }
 
+void TransportBar::setView(QWidget *view)
+{
+    delete m_displayLayout->replaceWidget(m_view, view);
+    delete m_view;
+    m_view = view;
+    m_waveform = nullptr;
+}
+
+void TransportBar::addControl(QWidget *control)
+{
+    // Before the stretch that keeps the time at the right.
+    m_buttons->insertWidget(m_buttons->count() - 2, control);
+}
+
 void TransportBar::setEngine(PlayerEngine *engine)
 {
     if (m_engine)
         disconnect(m_engine, nullptr, this, nullptr);
     m_engine = engine;
-    m_waveform->setEngine(engine);
+    if (m_waveform)
+        m_waveform->setEngine(engine);
     if (m_engine) {
         connect(m_engine, &PlayerEngine::sourceChanged, this, &TransportBar::sourceChanged);
         connect(m_engine, &PlayerEngine::stateChanged, this, &TransportBar::showState);

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QBoxLayout;
 class QLabel;
 class QSlider;
 class QToolButton;
@@ -22,8 +23,13 @@ public:
 
     /// Follows \a engine from now on; nullptr leaves the bar idle.
     void setEngine(PlayerEngine *engine);
-    /// The waveform in the display, which follows the same engine.
+    /// The waveform in the display, which follows the same engine; nullptr once a view took its place.
     WaveformView *waveform() const { return m_waveform; }
+    /// Shows \a view in the display instead of the waveform, which goes: for a sound that a view
+    /// of its own draws better.
+    void setView(QWidget *view);
+    /// Puts \a control in the row of buttons, after those before it.
+    void addControl(QWidget *control);
 
     QSize sizeHint() const override { return {464, 141}; }
 
@@ -40,6 +46,10 @@ private:
     QLabel *m_fileName = nullptr;
     QLabel *m_state = nullptr;
     WaveformView *m_waveform = nullptr;
+    /// What the display shows under the heading: the waveform, or the view that took its place.
+    QWidget *m_view = nullptr;
+    QBoxLayout *m_displayLayout = nullptr;
+    QBoxLayout *m_buttons = nullptr;
     QSlider *m_seek = nullptr;
     QToolButton *m_play = nullptr;
     QToolButton *m_pause = nullptr;

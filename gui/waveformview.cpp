@@ -24,7 +24,6 @@ const QString usage = QStringLiteral("单击波形把播放位置移到该处；
 const QString start = QStringLiteral("起点 %1");
 const QString end = QStringLiteral("终点 %1");
 const QString lastCut = QStringLiteral("上次剪切 %1–%2");
-const QString length = QStringLiteral("长度 %1");
 const QString separator = QStringLiteral("　");
 } // namespace WaveText
 
@@ -37,7 +36,8 @@ const QColor lineColour(0xee, 0xf1, 0xf4);
 const QColor startColour(0xf0, 0xc0, 0x5a);
 const QColor labelBackground(0, 0, 0, 150);
 
-/// The palette's highlight, light enough to stand out on the dark screen the view lies on.
+} // namespace
+
 QColor waveColour(const QPalette &palette)
 {
     QColor colour = palette.color(QPalette::Highlight).toHsl();
@@ -46,7 +46,34 @@ QColor waveColour(const QPalette &palette)
     return colour;
 }
 
-} // namespace
+void playOrPause(PlayerEngine *engine)
+{
+    if (engine && engine->state() == PlayerEngine::State::Playing)
+        engine->pause();
+    else if (engine)
+        engine->play();
+}
+
+void drawViewLabel(QPainter &painter, const QRect &box, const QString &text)
+{
+    painter.fillRect(box, labelBackground);
+    painter.setPen(lineColour);
+    painter.drawText(box, Qt::AlignCenter, text);
+}
+
+QRectF peakRect(const PeakBucket &peak, double x, double pixel, double middle, double amplitude)
+{
+    const double top = middle - std::clamp(double(peak.high), -1.0, 1.0) * amplitude;
+    const double bottom = middle - std::clamp(double(peak.low), -1.0, 1.0) * amplitude;
+    return QRectF(x, top, pixel, std::max(bottom - top, pixel));
+}
+
+void drawFocusFrame(QPainter &painter, const QWidget &view, const QColor &wave)
+{
+    painter.setPen(QPen(wave, 0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(view.rect()).adjusted(0, 0, -1.0 / view.devicePixelRatioF(), -1.0 / view.devicePixelRatioF()));
+}
 
 WaveformView::WaveformView(QWidget *parent)
     : QWidget(parent)
@@ -93,13 +120,6 @@ void WaveformView::setMarks(std::optional<double> start, std::optional<TimeWindo
         return;
     m_start = start;
     m_kept = kept;
-    describe();
-    update();
-}
-
-void WaveformView::setShowsPiece(bool piece)
-{
-    m_piece = piece;
     describe();
     update();
 }
@@ -207,8 +227,6 @@ void WaveformView::setZoom(std::optional<TimeWindow> window)
 
 QString WaveformView::marksText() const
 {
-    if (m_piece)
-        return m_laidOutLength > 0 ? WaveText::length.arg(clockText(m_laidOutLength)) : QString();
     QStringList parts;
     if (m_start)
         parts << WaveText::start.arg(clockText(*m_start));
@@ -267,34 +285,32 @@ void WaveformView::paintEvent(QPaintEvent *event)
     const QColor wave = waveColour(palette());
 
     // The kept stretch under everything, so the sound shows through it.
-    const std::optional<TimeWindow> kept = m_piece ? std::optional(TimeWindow{0.0, m_laidOutLength}) : m_kept;
-    if (kept && kept->span() > 0) {
+    if (m_kept && m_kept->span() > 0) {
         QColor shade = wave;
         shade.setAlpha(60);
-        painter.fillRect(QRectF(xOf(kept->from), 0, xOf(kept->to) - xOf(kept->from), height()), shade);
+        painter.fillRect(QRectF(xOf(m_kept->from), 0, xOf(m_kept->to) - xOf(m_kept->from), height()), shade);
     }
 
     QColor axis = wave;
     axis.setAlpha(70);
     painter.fillRect(QRectF(dirty.left(), middle - pixel / 2, dirty.width(), pixel), axis);
 
+    // Sound not yet decoded is guessed from its frames, and drawn faint until the decode comes.
+    QColor guess = wave;
+    guess.setAlpha(90);
     const qsizetype first = std::max<qsizetype>(0, qsizetype(std::floor(dirty.left() * ratio)));
     const qsizetype last = std::min<qsizetype>(m_columns.size(), qsizetype(std::ceil((dirty.right() + 1) * ratio)));
-    for (qsizetype c = first; c < last; ++c) {
-        const PeakBucket &peak = m_columns[c];
-        const double top = middle - std::clamp(double(peak.high), -1.0, 1.0) * reach;
-        const double bottom = middle - std::clamp(double(peak.low), -1.0, 1.0) * reach;
-        painter.fillRect(QRectF(c * pixel, top, pixel, std::max(bottom - top, pixel)), wave);
-    }
+    for (qsizetype c = first; c < last; ++c)
+        painter.fillRect(peakRect(m_columns[c], c * pixel, pixel, middle, reach), m_columns[c].rough ? guess : wave);
 
     // The position under the marks: just after a mark is set they coincide, and the mark is news.
     if (m_position)
         painter.fillRect(QRectF(xOf(*m_position) - 0.5, 0, 1, height()), lineColour);
-    if (kept && !m_piece) {
-        for (const double edge : {kept->from, kept->to})
+    if (m_kept) {
+        for (const double edge : {m_kept->from, m_kept->to})
             painter.fillRect(QRectF(xOf(edge) - 0.5, 0, 1, height()), wave);
     }
-    if (m_start && !m_piece) {
+    if (m_start) {
         const double x = xOf(*m_start);
         painter.fillRect(QRectF(x - 0.5, 0, 1, height()), startColour);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -321,16 +337,11 @@ void WaveformView::paintEvent(QPaintEvent *event)
         const QFontMetrics metrics(small);
         QRect label = metrics.boundingRect(marks).adjusted(-4, -1, 4, 1);
         label.moveBottomRight(rect().bottomRight() - QPoint(2, m_zoom ? 5 : 2));
-        painter.fillRect(label, labelBackground);
-        painter.setPen(lineColour);
-        painter.drawText(label, Qt::AlignCenter, marks);
+        drawViewLabel(painter, label, marks);
     }
 
-    if (hasFocus()) {
-        painter.setPen(QPen(wave, 0));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(QRectF(rect()).adjusted(0, 0, -pixel, -pixel));
-    }
+    if (hasFocus())
+        drawFocusFrame(painter, *this, wave);
 }
 
 void WaveformView::mousePressEvent(QMouseEvent *event)
@@ -363,10 +374,7 @@ void WaveformView::keyPressEvent(QKeyEvent *event)
             seekTo(*m_engine->duration());
         break;
     case Qt::Key_Space:
-        if (m_engine && m_engine->state() == PlayerEngine::State::Playing)
-            m_engine->pause();
-        else if (m_engine)
-            m_engine->play();
+        playOrPause(m_engine);
         break;
     case Qt::Key_Plus:
     case Qt::Key_Equal:

@@ -10,7 +10,21 @@
 
 #include <optional>
 
+class QPainter;
 class WaveformLoader;
+
+/// The colour sound is drawn in: the palette's highlight, light enough to stand out on the dark
+/// screen the views lie on.
+QColor waveColour(const QPalette &palette);
+/// Pauses \a engine where it plays, else plays it: what Space does on a view of sound.
+void playOrPause(PlayerEngine *engine);
+/// Writes \a text in \a box on the dark label the views of sound write on.
+void drawViewLabel(QPainter &painter, const QRect &box, const QString &text);
+/// The bar from the lowest to the highest sample of \a peak, \a x to \a x + \a pixel wide, on an
+/// axis at \a middle where full scale lies \a amplitude away.
+QRectF peakRect(const PeakBucket &peak, double x, double pixel, double middle, double amplitude);
+/// The frame around \a view that says it has the keyboard, in the colour of \a wave.
+void drawFocusFrame(QPainter &painter, const QWidget &view, const QColor &wave);
 
 /// The sound of the file an engine plays, as the peaks under each pixel column, with the play
 /// position, the start mark and the kept stretch over it. A click puts the position there; with
@@ -31,11 +45,11 @@ public:
     void setDecoders(AudioDecoderFactory decoders);
     /// The marks, in seconds of the sound: the start, and the stretch the last cut kept.
     void setMarks(std::optional<double> start, std::optional<TimeWindow> kept);
-    /// The sound is a piece that was cut: all of it is kept, and its length is written out.
-    void setShowsPiece(bool piece);
 
     /// The time shown, in seconds: all of the sound, or less once zoomed in.
     TimeWindow shown() const;
+    /// The peaks of the sound, as far as they are decoded; nullptr without decoders.
+    const WaveformLoader *loader() const { return m_loader; }
     /// The sound's length in seconds: as decoded, else as the engine tells it; 0 while neither can.
     double length() const;
 
@@ -69,7 +83,6 @@ private:
     WaveformLoader *m_loader = nullptr;
     std::optional<double> m_start;
     std::optional<TimeWindow> m_kept;
-    bool m_piece = false;
     /// The stretch zoomed in to; empty while all of the sound shows.
     std::optional<TimeWindow> m_zoom;
     /// Where the position line is drawn: only the strips it leaves and enters are drawn again.

@@ -14,6 +14,7 @@ PlayerEngine *LazyPlayerEngine::real()
     m_real = m_make(this);
     if (!m_real)
         return nullptr;
+    m_real->setLooping(m_looping);
     // Taking each piece of the real engine's news through the calls it made itself keeps the
     // order it gave them in: a source it takes signals Loading here at once, and its own Loading
     // that follows is then no change.
@@ -70,4 +71,11 @@ void LazyPlayerEngine::seek(double seconds)
 {
     if (m_real)
         m_real->seek(seconds);
+}
+
+void LazyPlayerEngine::setLooping(bool on)
+{
+    m_looping = on;
+    if (m_real)
+        m_real->setLooping(on);
 }

@@ -24,6 +24,8 @@ public:
     void pause() override;
     void stop() override;
     void seek(double seconds) override;
+    void setLooping(bool on) override;
+    bool looping() const override { return m_looping; }
 
 private:
     /// The real engine, made on the first call; null when it cannot be made.
@@ -32,4 +34,6 @@ private:
     Make m_make;
     PlayerEngine *m_real = nullptr;
     bool m_made = false;
+    /// Kept for the real engine, which may not be made yet.
+    bool m_looping = false;
 };

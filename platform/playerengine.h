@@ -19,6 +19,8 @@
 /// - play(), pause(), stop(): stateChanged(Playing / Paused / Ready); stop() also
 ///   positionChanged(0), play() after Ended too as it starts over. seek():
 ///   positionChanged(seconds), after stateChanged(Ready) when the file had ended.
+/// - while looping, the end of the file is followed at once by its start: the position goes back
+///   to 0 and on, and Ended never comes.
 /// - while Loading, play(), pause() and stop() signal nothing: they only decide whether the
 ///   file starts once open.
 ///
@@ -52,6 +54,11 @@ public:
     virtual void stop() = 0;
     /// Moves to \a seconds, kept within the duration; ignored while the duration is unknown.
     virtual void seek(double seconds) = 0;
+    /// Plays the media again and again with no gap, its last sample followed by its first, as a
+    /// phone repeats a ringtone; or once, to its end. It holds for every file loaded after too.
+    /// Turned off while playing, the file plays on to its end.
+    virtual void setLooping(bool on) = 0;
+    virtual bool looping() const = 0;
 
 protected:
     /// Takes \a path as the source, with the signals every engine gives in this order: for a path

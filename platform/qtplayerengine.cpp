@@ -104,10 +104,14 @@ void QtPlayerEngine::playOpened(SongWave *wave)
 {
     const QUrl url = QUrl::fromLocalFile(source());
     m_wave = wave;
-    if (m_wave)
+    if (m_wave) {
+        m_wave->setLooping(m_looping);
+        m_player->setLoops(QMediaPlayer::Once);
         m_player->setSourceDevice(m_wave, url);
-    else
+    } else {
+        m_player->setLoops(m_looping ? QMediaPlayer::Infinite : QMediaPlayer::Once);
         m_player->setSource(url);
+    }
 }
 
 void QtPlayerEngine::mediaStatusChanged(QMediaPlayer::MediaStatus status)
@@ -120,9 +124,15 @@ void QtPlayerEngine::mediaStatusChanged(QMediaPlayer::MediaStatus status)
                 this, [this, load = m_loads] { prepareOpenedFile(load); }, Qt::QueuedConnection);
         break;
     case QMediaPlayer::EndOfMedia:
+        if (m_looping && m_wave && state() == State::Playing) {
+            QMetaObject::invokeMethod(this, &QtPlayerEngine::startOver, Qt::QueuedConnection);
+            break;
+        }
         if (state() == State::Playing || state() == State::Paused) {
-            // A short file may end before it told its length.
-            learnDuration(std::max(m_durationMs, m_player->position()));
+            // A short file may end before it told its length; a SongWave's is known, and its
+            // player's clock counts the passes played.
+            if (!m_wave)
+                learnDuration(std::max(m_durationMs, m_player->position()));
             reportPosition(m_durationMs);
             setState(State::Ended);
         }
@@ -152,7 +162,8 @@ void QtPlayerEngine::prepareOpenedFile(quint64 load)
         seekComing();
         m_player->setPosition(1);
     }
-    learnDuration(ms);
+    // The stream holds the sound pass after pass: its length is one pass.
+    learnDuration(m_wave ? m_wave->soundMs() : ms);
     setState(State::Ready);
     // Playing starts only now, too: asked to play while the file still opens, GStreamer now
     // and then links the audio branch late and drops back to PAUSED while the player goes on
@@ -178,14 +189,39 @@ void QtPlayerEngine::learnDuration(qint64 ms)
 void QtPlayerEngine::backendDurationChanged(qint64 ms)
 {
     // A file GStreamer reads itself may tell its length only once it plays, and correct it then.
-    if (isOpen())
+    if (isOpen() && !m_wave)
         learnDuration(ms);
 }
 
 void QtPlayerEngine::backendPositionChanged(qint64 ms)
 {
     if (state() == State::Playing)
-        reportPosition(ms);
+        reportPosition(fileTime(ms));
+}
+
+qint64 QtPlayerEngine::fileTime(qint64 ms) const
+{
+    return m_wave ? m_wave->soundTime(ms) : ms;
+}
+
+void QtPlayerEngine::startOver()
+{
+    if (!m_looping || !m_wave || state() != State::Playing
+        || m_player->mediaStatus() != QMediaPlayer::EndOfMedia)
+        return;
+    const QSignalBlocker quiet(m_player);
+    seekComing();
+    m_player->play();
+    reportPosition(0);
+}
+
+void QtPlayerEngine::setLooping(bool on)
+{
+    m_looping = on;
+    if (m_wave)
+        m_wave->setLooping(on);
+    else if (m_player)
+        m_player->setLoops(on ? QMediaPlayer::Infinite : QMediaPlayer::Once);
 }
 
 void QtPlayerEngine::fail()
@@ -241,7 +277,7 @@ std::optional<double> QtPlayerEngine::position() const
         return std::nullopt;
     if (state() == State::Ended)
         return m_durationMs / 1000.0;
-    return clamped(m_player->position()) / 1000.0;
+    return clamped(fileTime(m_player->position())) / 1000.0;
 }
 
 void QtPlayerEngine::play()

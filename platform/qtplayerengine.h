@@ -15,7 +15,8 @@ class SongWave;
 /// The engine the program really uses: Qt Multimedia, made on the first file so that it costs
 /// nothing at start-up. An MP3 file plays as libmpg123 decodes it, laid out by the song's map (see
 /// SongWave), so that its length, its clock and every seek are the ones marks are placed by;
-/// anything else plays as GStreamer reads it. It works around races of Qt 6.4's GStreamer player,
+/// anything else plays as GStreamer reads it. Looping is SongWave's, with no gap; a file without
+/// one loops as Qt's player loops it, seeking back at its end. It works around races of Qt 6.4's GStreamer player,
 /// see prepareOpenedFile() and SongWave::seekComing().
 class QtPlayerEngine : public PlayerEngine
 {
@@ -32,6 +33,8 @@ public:
     void pause() override;
     void stop() override;
     void seek(double seconds) override;
+    void setLooping(bool on) override;
+    bool looping() const override { return m_looping; }
 
 private:
     /// What a file still loading does once it is open.
@@ -53,6 +56,11 @@ private:
     void backendPositionChanged(qint64 ms);
     void fail();
     void reportPosition(qint64 ms);
+    /// The back end's time \a ms as a time within the file: with a SongWave, within its pass.
+    qint64 fileTime(qint64 ms) const;
+    /// A looping stream has ended (it holds hours of passes, or looping came on too late for
+    /// the pass read last): it starts over, with the gap of a seek.
+    void startOver();
     bool isOpen() const;
     qint64 clamped(qint64 ms) const;
 
@@ -63,6 +71,7 @@ private:
     /// Threads opening files, the one loaded last and any still busy with earlier ones.
     QList<QThread *> m_openers;
 
+    bool m_looping = false;
     /// Only read in Loading.
     OnOpen m_onOpen = OnOpen::Play;
     /// Counts the loads, so that a preparation queued for a file loaded since is dropped.

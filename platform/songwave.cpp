@@ -94,7 +94,9 @@ SongWave::SongWave(std::unique_ptr<Opened> song, QObject *parent)
 {
     // The canonical 44-byte header of IEEE float samples.
     const int frameBytes = m_song->channels * bytesPerSample;
-    const auto data = quint32(m_song->dataBytes());
+    // open() made sure that one pass fits.
+    m_passes = std::max<qint64>(1, (std::numeric_limits<quint32>::max() - headerSize) / m_song->dataBytes());
+    const auto data = quint32(m_passes * m_song->dataBytes());
     putTag(m_header, "RIFF");
     put32(m_header, data + headerSize - 8);
     putTag(m_header, "WAVE");
@@ -116,7 +118,22 @@ SongWave::~SongWave() = default;
 
 qint64 SongWave::size() const
 {
-    return headerSize + m_song->dataBytes();
+    return headerSize + m_passes * m_song->dataBytes();
+}
+
+qint64 SongWave::soundMs() const
+{
+    return m_song->frames * 1000 / m_song->rate;
+}
+
+qint64 SongWave::soundTime(qint64 ms) const
+{
+    const qint64 frame = std::max<qint64>(ms, 0) * m_song->rate / 1000;
+    const qint64 inPass = frame % m_song->frames;
+    // Where passes meet, a file that does not loop is at the end of the one it plays.
+    if (inPass == 0 && frame > 0 && !m_looping)
+        return soundMs();
+    return inPass * 1000 / m_song->rate;
 }
 
 qint64 SongWave::bytesAvailable() const
@@ -183,20 +200,29 @@ qint64 SongWave::readData(char *data, qint64 maxSize)
     if (m_readsBeforeSeek > 0)
         --m_readsBeforeSeek;
     const qint64 from = pos();
-    const qint64 to = std::min(size(), from + maxSize);
+    const qint64 passBytes = m_song->dataBytes();
+    qint64 to = std::min(size(), from + maxSize);
+    if (!m_looping) {
+        // The pass being played ends the file: the one a read at its very end comes from, too.
+        const qint64 into = std::max<qint64>(from - headerSize, 0);
+        const qint64 passes = std::max<qint64>(1, (into + passBytes - 1) / passBytes);
+        to = std::min(to, headerSize + passes * passBytes);
+    }
     const qint64 frameBytes = qint64(m_song->channels) * bytesPerSample;
     qint64 at = from;
-    if (at < headerSize) {
+    if (at < headerSize && at < to) {
         const qint64 n = std::min<qint64>(headerSize, to) - at;
         std::memcpy(data, m_header.data() + at, std::size_t(n));
         at += n;
     }
     while (at < to) {
-        const qint64 frame = (at - headerSize) / frameBytes;
+        const qint64 inPass = (at - headerSize) % passBytes;
+        const qint64 frame = inPass / frameBytes;
         const qint64 held = qint64(m_block.size()) / m_song->channels;
         if (frame < m_blockFirst || frame >= m_blockFirst + held)
             decodeFrom(frame);
-        const qint64 offset = at - headerSize - m_blockFirst * frameBytes;
+        // A block never reaches past the sound's end, so a pass's end is a block's end.
+        const qint64 offset = inPass - m_blockFirst * frameBytes;
         const qint64 n = std::min(to - at, qint64(m_block.size() * sizeof(float)) - offset);
         std::memcpy(data + (at - from), reinterpret_cast<const char *>(m_block.data()) + offset, std::size_t(n));
         at += n;

@@ -14,6 +14,12 @@ struct mpg123_handle_struct;
 /// MP3 itself GStreamer seeks by an estimate of bytes, which a damaged song or a VBR song's
 /// uneven rate throws off by seconds, and its clock then goes on from the time asked for rather
 /// than from what it plays. The samples are decoded as the player reads them.
+///
+/// The WAV file holds the sound over and over, as many times as a WAV file has room for, so that
+/// a player reading on past the sound's end hears its first sample right after its last, with no
+/// gap: looping by seeking back to the start flushes the player, which is heard. Unless it loops,
+/// the file ends after the pass being read; times in the file are the player's, and soundTime()
+/// tells them within the sound.
 class SongWave final : public QIODevice
 {
     Q_OBJECT
@@ -61,6 +67,14 @@ public:
     /// time sought: a buffer of 40 ms. Until the seek arrives, a read gets one sample frame.
     void seekComing();
 
+    /// Whether reading goes on past the end of the sound into its next pass; changed at any time,
+    /// it holds from the next read on.
+    void setLooping(bool on) { m_looping = on; }
+    /// Milliseconds of one pass of the sound.
+    qint64 soundMs() const;
+    /// The time \a ms of the file, in milliseconds, as the time within the pass it falls in.
+    qint64 soundTime(qint64 ms) const;
+
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 maxSize) override;
@@ -75,6 +89,9 @@ private:
     /// Decoded sample frames from m_blockFirst on, interleaved.
     std::vector<float> m_block;
     qint64 m_blockFirst = 0;
+    /// Passes of the sound the file holds.
+    qint64 m_passes = 1;
+    bool m_looping = false;
     /// Reads that may come from before a seek; a few at most, in case the seek never comes.
     int m_readsBeforeSeek = 0;
 };

@@ -2,7 +2,9 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 Q_DECLARE_METATYPE(TimeWindow)
 
@@ -65,6 +67,64 @@ private slots:
             got << b.low << b.high;
         QCOMPARE(got, lowHigh);
         QCOMPARE(peaks.frames, frames);
+    }
+
+    void analysisRates_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("analysed");
+        QTest::newRow("44.1 kHz") << 44100 << 11025;
+        QTest::newRow("48 kHz") << 48000 << 12000;
+        QTest::newRow("32 kHz") << 32000 << 8000;
+        QTest::newRow("22.05 kHz") << 22050 << 11025;
+        QTest::newRow("16 kHz") << 16000 << 8000;
+        QTest::newRow("8 kHz") << 8000 << 8000;
+    }
+    void analysisRates()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, analysed);
+        const AnalysisDecimator decimator(rate, 0);
+        QCOMPARE(decimator.rate(), analysed);
+        QCOMPARE(decimator.rate() * decimator.factor(), rate);
+    }
+
+    // The analysis keeps a low tone whole, all but drops one that would fold back onto the low
+    // sound, and comes out the same however the sound is handed to it.
+    void analysisKeepsLowSoundOnly_data()
+    {
+        QTest::addColumn<double>("hertz");
+        QTest::addColumn<double>("lowest");
+        QTest::addColumn<double>("highest");
+        QTest::newRow("440 Hz, kept") << 440.0 << 0.95 << 1.0;
+        QTest::newRow("10 kHz, folding onto 1 kHz, dropped") << 10025.0 << 0.0 << 0.1;
+    }
+    void analysisKeepsLowSoundOnly()
+    {
+        QFETCH(double, hertz);
+        QFETCH(double, lowest);
+        QFETCH(double, highest);
+        constexpr int rate = 44100;
+        std::vector<float> stereo(2 * rate);
+        for (size_t i = 0; i < stereo.size(); ++i)
+            stereo[i] = float(std::sin(2 * M_PI * hertz * double(i / 2) / rate));
+        std::vector<float> whole(rate);
+        std::vector<float> parts(rate);
+        AnalysisDecimator once(rate, 0);
+        const qsizetype made = once.add(stereo, 2, whole.data());
+        AnalysisDecimator inParts(rate, 0);
+        qsizetype madeInParts = 0;
+        for (size_t at = 0; at < stereo.size(); at += 2 * 999) {
+            const auto part = std::span<const float>(stereo).subspan(at, std::min<size_t>(2 * 999, stereo.size() - at));
+            madeInParts += inParts.add(part, 2, parts.data() + madeInParts);
+        }
+        QCOMPARE(made, qsizetype(rate / 4 - 1));
+        QCOMPARE(madeInParts, made);
+        QVERIFY(std::equal(whole.begin(), whole.begin() + made, parts.begin()));
+        // Away from the edges the triangle has no silence to weigh.
+        const auto [low, high] = std::minmax_element(whole.begin() + 10, whole.begin() + made - 10);
+        const double peak = std::max(-double(*low), double(*high));
+        QVERIFY2(peak >= lowest && peak <= highest, qPrintable(QString::number(peak)));
     }
 
     void columnPeaks_data()

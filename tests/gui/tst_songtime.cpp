@@ -24,43 +24,6 @@ namespace {
 constexpr int waitLimit = 8000;
 const QString fixtures = QStringLiteral(FIXTURE_DIR "/");
 
-/// Where \a piece (16-bit, \a channels interleaved) begins in \a heard (floats, after the
-/// player's volume), within \a reach sample frames either way of its start; empty when no
-/// stretch there is the piece's sound at any volume.
-std::optional<qsizetype> whereHeard(const CaptureSink::Sound &heard, const DecodedSound &piece, qsizetype reach)
-{
-    // The first channel of a tenth of a second: noise that matches nowhere else.
-    const qsizetype count = piece.rate / 10;
-    if (heard.channels != piece.channels || piece.length() < count)
-        return std::nullopt;
-    const auto heardAt = [&](qsizetype frame) { return double(heard.samples[frame * heard.channels]); };
-    const auto pieceAt = [&](qsizetype frame) { return piece.samples[frame * piece.channels] / 32768.0; };
-    double pieceEnergy = 0;
-    for (qsizetype k = 0; k < count; ++k)
-        pieceEnergy += pieceAt(k) * pieceAt(k);
-    std::optional<qsizetype> best;
-    double bestResidue = 1e-3;
-    for (qsizetype offset = 0; offset <= reach; ++offset) {
-        if (offset + count > heard.samples.size() / heard.channels)
-            break;
-        // The volume that fits best, and what is left of the sound at that volume.
-        double both = 0;
-        double heardEnergy = 0;
-        for (qsizetype k = 0; k < count; ++k) {
-            both += heardAt(offset + k) * pieceAt(k);
-            heardEnergy += heardAt(offset + k) * heardAt(offset + k);
-        }
-        if (heardEnergy <= 0 || both <= 0)
-            continue;
-        const double residue = 1.0 - both * both / (heardEnergy * pieceEnergy);
-        if (residue < bestResidue) {
-            bestResidue = residue;
-            best = offset;
-        }
-    }
-    return best;
-}
-
 } // namespace
 
 class TestSongTime : public QObject
@@ -112,7 +75,7 @@ private slots:
         const DecodedSound cut = decodeMp3(piece);
         const auto map = scanSong(fileSystemPath(source));
         QVERIFY(map);
-        const auto offset = whereHeard(heard, cut, 2 * map->samplesPerFrame);
+        const auto offset = CaptureSink::whereHeard(heard, cut, 0, 0, 2 * map->samplesPerFrame);
         QVERIFY2(offset, qPrintable(QStringLiteral("the piece's sound is nowhere near the start of the %1 s heard")
                                         .arg(double(heard.samples.size()) / heard.channels / heard.rate)));
         qInfo("the piece begins %lld samples into what was heard after the seek", qint64(*offset));

@@ -220,6 +220,18 @@ void TestPlayerEngine::run(PlayerEngine *engine, FakeEngine *fake, const QString
             engine->stop();
         } else if (word == QLatin1String("seek")) {
             engine->seek(arg.toDouble());
+        } else if (word == QLatin1String("loop")) {
+            engine->setLooping(arg == QLatin1String("on"));
+            QCOMPARE(engine->looping(), arg == QLatin1String("on"));
+        } else if (word == QLatin1String("wrap")) {
+            // On past the end of a file of 0.8 s into its start, still playing.
+            if (fake)
+                fake->moveTo(0.6);
+            QTRY_VERIFY_WITH_TIMEOUT(engine->position().value_or(0) > 0.5, timeout);
+            if (fake)
+                fake->reachEnd();
+            QTRY_VERIFY_WITH_TIMEOUT(engine->position().value_or(1) < 0.3, timeout);
+            QCOMPARE(engine->state(), State::Playing);
         } else {
             QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
         }
@@ -243,6 +255,9 @@ void TestPlayerEngine::bothEnginesSignalAlike_data()
         << "load:short-0.8s.mp3 wait:Playing wait:Ended seek:0.2 play"
         << "source short-0.8s.mp3, Loading, duration, Ready, Playing, position, Ended, Ready, "
            "position, Playing";
+    QTest::newRow("looping, then once")
+        << "loop:on load:short-0.8s.mp3 wait:Playing wrap wrap loop:off wait:Ended"
+        << "source short-0.8s.mp3, Loading, duration, Ready, Playing, position, Ended";
     QTest::newRow("paused while loading")
         << "load:short-0.8s.mp3 pause wait:Ready play"
         << "source short-0.8s.mp3, Loading, duration, Ready, Playing";

@@ -1,11 +1,13 @@
-// The peaks of real songs, decoded by libmpg123 on the loader's thread: where their loud stretch
-// lands among the columns, that the columns hold what the samples hold, and what becomes of
-// songs that are damaged or no songs at all.
+// The peaks of real songs, decoded by libmpg123 on the loader's threads: where their loud stretch
+// lands among the columns, that the columns hold what the samples hold, that a song decoded in
+// stretches comes out as decoded whole, and what becomes of songs that are damaged or no songs
+// at all.
 
 #include "core/waveformloader.h"
 #include "platform/mpg123decoder.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 Q_DECLARE_METATYPE(TimeWindow)
+Q_DECLARE_METATYPE(std::shared_ptr<const std::vector<float>>)
 
 namespace {
 
@@ -107,6 +110,9 @@ private slots:
     void soundAfterDamageIsDrawn_data();
     void soundAfterDamageIsDrawn();
     void anotherSongReplacesTheFirst();
+    void stretchesDecodeAsTheWholeSong_data();
+    void stretchesDecodeAsTheWholeSong();
+    void firstPictureComesFromTheFrames();
 
 private:
     /// Loads \a path and waits until its decode has ended.
@@ -194,10 +200,13 @@ void TestWaveformDecode::refusedSongsHaveNoPeaks()
 {
     QFETCH(QString, path);
     WaveformLoader loader(&Mpg123Decoder::make, nullptr);
+    QSignalSpy ready(&loader, &WaveformLoader::analysisReady);
     QVERIFY(loadAndWait(loader, path));
     QCOMPARE(loader.progress(), WaveformLoader::Progress::Refused);
     QVERIFY(loader.peaks().buckets.isEmpty());
     QCOMPARE(loader.length(), std::nullopt);
+    QCOMPARE(ready.size(), 0);
+    QVERIFY(!loader.analysisSignal());
 }
 
 void TestWaveformDecode::damagedSongShowsWhatDecoded_data()
@@ -279,6 +288,125 @@ void TestWaveformDecode::anotherSongReplacesTheFirst()
     QCOMPARE(loader.progress(), WaveformLoader::Progress::Idle);
     QVERIFY(loader.peaks().buckets.isEmpty());
     QCOMPARE(loader.length(), std::nullopt);
+}
+
+void TestWaveformDecode::stretchesDecodeAsTheWholeSong_data()
+{
+    QTest::addColumn<QString>("song");
+    QTest::addColumn<int>("stretches");
+    QTest::addColumn<float>("tolerance");
+    QTest::addColumn<bool>("asTheMapHasIt");
+
+    // Variable bit rates whose frames reach far back into the bit reservoir, no reservoir, a song
+    // with no LAME tag, frames with a CRC, a song cut where its first frames miss their data:
+    // the very samples of a decode of the whole. Mono songs, MPEG-2 and 2.5 among them, come
+    // within a step of 24 bits: libmpg123 rounds their last bit one way or the other depending
+    // on where its decode began (measured: a one-channel stream only).
+    const std::pair<const char *, float> songs[] = {
+        {"vbr-v2-stereo-44k1-xing.mp3", 0}, {"vbr-tones.mp3", 0}, {"vbr-v0-stereo-48k-noxing.mp3", 0},
+        {"songs/abr160-stereo-48k-nores.mp3", 0}, {"songs/cbr128-stereo-44k1-noinfo.mp3", 0},
+        {"songs/cut-elsewhere-vbr-v4-44k1.mp3", 0}, {"songs/crc-vbr-v5-mono-44k1.mp3", 1.2e-7f},
+        {"cbr32-mono-22k05.mp3", 1.2e-7f}, {"vbr-v6-mono-22k05-xing.mp3", 1.2e-7f}, {"vbr-v8-mono-8k-noxing.mp3", 1.2e-7f},
+        {"crc/crc-vbr-v6-stereo-16k.mp3", 1.2e-7f}, {"layer2-192k-44k1.mp3", 0}};
+    for (const auto &[song, tolerance] : songs) {
+        for (const int stretches : {2, 5})
+            QTest::addRow("%s in %d", song, stretches) << QString::fromLatin1(song) << stretches << tolerance << false;
+    }
+    // Junk between frames, and 100,000 bytes that do not decode: the decode of the whole steps
+    // over them as it finds them, the stretches as the song's frame map does, which is what a
+    // cut is placed by. Here the stretches must match one stretch decoded alone.
+    for (const char *song : {"songs/junk-cbr128-stereo-48k.mp3", "damaged-cbr128.mp3"})
+        QTest::addRow("%s in 3", song) << QString::fromLatin1(song) << 3 << 0.0f << true;
+}
+
+void TestWaveformDecode::stretchesDecodeAsTheWholeSong()
+{
+    QFETCH(QString, song);
+    QFETCH(int, stretches);
+    QFETCH(float, tolerance);
+    QFETCH(bool, asTheMapHasIt);
+
+    PeakBuckets expected;
+    std::vector<float> mono;
+    int monoRate = 0;
+    if (asTheMapHasIt) {
+        WaveformLoader alone(&Mpg123Decoder::make, nullptr, 1);
+        QVERIFY(loadAndWait(alone, fixture(song)));
+        QCOMPARE(alone.progress(), WaveformLoader::Progress::Complete);
+        expected = alone.peaks();
+        mono = *alone.analysisSignal();
+        monoRate = alone.analysisRate();
+    } else {
+        const Decoded whole = decodeAll(fixture(song));
+        QVERIFY(!whole.samples.empty());
+        expected.sampleRate = whole.rate;
+        addSamples(expected, whole.samples, whole.channels);
+        // The analysis of the whole, in one pass: silence before and after the song.
+        AnalysisDecimator decimator(whole.rate, 0);
+        const std::vector<float> edge(size_t((decimator.factor() - 1) * whole.channels), 0.0f);
+        mono.resize(whole.samples.size() / size_t(whole.channels * decimator.factor()) + 4);
+        for (const auto &part : {std::span<const float>(edge), std::span<const float>(whole.samples), std::span<const float>(edge)})
+            decimator.add(part, whole.channels, mono.data() + decimator.next());
+        mono.resize(size_t(decimator.next()));
+        monoRate = decimator.rate();
+    }
+
+    WaveformLoader loader(&Mpg123Decoder::make, nullptr, stretches);
+    QSignalSpy ready(&loader, &WaveformLoader::analysisReady);
+    QVERIFY(loadAndWait(loader, fixture(song)));
+    QCOMPARE(loader.progress(), WaveformLoader::Progress::Complete);
+    QCOMPARE(loader.peaks().frames, expected.frames);
+    QCOMPARE(loader.peaks().buckets.size(), expected.buckets.size());
+    for (qsizetype i = 0; i < expected.buckets.size(); ++i) {
+        const PeakBucket &got = loader.peaks().buckets[i];
+        const PeakBucket &want = expected.buckets[i];
+        QVERIFY2(!got.rough && std::abs(got.low - want.low) <= tolerance && std::abs(got.high - want.high) <= tolerance,
+                 qPrintable(QStringLiteral("bucket %1 of %2: %3 to %4, not %5 to %6")
+                                .arg(i).arg(expected.buckets.size()).arg(got.low).arg(got.high).arg(want.low).arg(want.high)));
+    }
+
+    QCOMPARE(ready.size(), 1);
+    const auto signal = ready.first().at(0).value<std::shared_ptr<const std::vector<float>>>();
+    QCOMPARE(ready.first().at(1).toInt(), monoRate);
+    QVERIFY(signal && signal == loader.analysisSignal());
+    QCOMPARE(signal->size(), mono.size());
+    for (size_t i = 0; i < mono.size(); ++i)
+        QVERIFY2(std::abs((*signal)[i] - mono[i]) <= tolerance, qPrintable(QStringLiteral("analysis sample %1").arg(i)));
+}
+
+void TestWaveformDecode::firstPictureComesFromTheFrames()
+{
+    // Before a sample is decoded the whole song is drawn, rough, quiet where the tones are and
+    // loud where the noise is.
+    WaveformLoader loader(&Mpg123Decoder::make, nullptr, 1);
+    QList<PeakBucket> first;
+    std::optional<double> firstLength;
+    connect(&loader, &WaveformLoader::changed, &loader, [&] {
+        if (first.isEmpty() && !loader.peaks().buckets.isEmpty()) {
+            first = columnPeaks(loader.peaks(), {0, 5}, 50);
+            firstLength = loader.length();
+        }
+    });
+    QVERIFY(loadAndWait(loader, fixture(QStringLiteral("vbr-v2-stereo-44k1-xing.mp3"))));
+    QCOMPARE(first.size(), 50);
+    // The song's length is known from its frames, to the sample, before its decode.
+    QCOMPARE(firstLength, 5.0);
+    QVERIFY(std::all_of(first.begin(), first.end(), [](const PeakBucket &peak) { return peak.rough; }));
+    // The encoder codes the first and last granules of a song louder: their columns are left out.
+    float loudestQuiet = 0.0f;
+    float quietestLoud = 1.0f;
+    for (int c = 1; c < 49; ++c) {
+        const double middle = (c + 0.5) / 10;
+        if (middle < loudFrom - 0.1 || middle > loudTo + 0.1)
+            loudestQuiet = std::max(loudestQuiet, magnitude(first[c]));
+        else if (middle > loudFrom + 0.1 && middle < loudTo - 0.1)
+            quietestLoud = std::min(quietestLoud, magnitude(first[c]));
+    }
+    QVERIFY2(loudestQuiet > 0.05f && quietestLoud > 2 * loudestQuiet,
+             qPrintable(QStringLiteral("%1 against %2").arg(quietestLoud).arg(loudestQuiet)));
+    // Once decoded, nothing is rough.
+    const QList<PeakBucket> decoded = columnPeaks(loader.peaks(), {0, 5}, 50);
+    QVERIFY(std::none_of(decoded.begin(), decoded.end(), [](const PeakBucket &peak) { return peak.rough; }));
 }
 
 QTEST_GUILESS_MAIN(TestWaveformDecode)

@@ -21,6 +21,11 @@ struct CaptureElementClass
 
 std::mutex heardLock;
 CaptureSink::Sound heard;
+// Microseconds of the monotonic clock: when the sound played last ends, that end when the last
+// flush came, and the silence from there to the next sound.
+gint64 playedUntil = -1;
+gint64 flushedAt = -1;
+std::optional<double> flushSilence;
 GstBaseSinkClass *baseClass = nullptr;
 
 gboolean setCaps(GstBaseSink *, GstCaps *caps)
@@ -51,6 +56,14 @@ GstFlowReturn render(GstBaseSink *sink, GstBuffer *buffer)
         skip = qsizetype(gst_util_uint64_scale(sink->segment.start - start, guint64(heard.rate), GST_SECOND)) * frameBytes;
     skip = std::min(skip, qsizetype(map.size) / frameBytes * frameBytes);
     const qsizetype bytes = qsizetype(map.size) / frameBytes * frameBytes - skip;
+    // A sink renders each buffer when the clock reaches it: now is when it starts to be heard.
+    const gint64 now = g_get_monotonic_time();
+    if (flushedAt >= 0 && bytes > 0) {
+        flushSilence = double(now - flushedAt) / 1e6;
+        flushedAt = -1;
+    }
+    if (bytes > 0 && heard.rate > 0)
+        playedUntil = now + gint64(bytes / frameBytes) * 1000000 / heard.rate;
     const qsizetype had = heard.samples.size();
     heard.samples.resize(had + bytes / qsizetype(sizeof(float)));
     std::memcpy(heard.samples.data() + had, map.data + skip, std::size_t(bytes));
@@ -64,6 +77,9 @@ gboolean event(GstBaseSink *sink, GstEvent *event)
     if (event->type == GST_EVENT_FLUSH_STOP) {
         const std::lock_guard lock(heardLock);
         heard.samples.clear();
+        // A flush cuts short what is still playing.
+        if (playedUntil >= 0 && flushedAt < 0)
+            flushedAt = std::min(playedUntil, g_get_monotonic_time());
     }
     return baseClass->event(sink, event);
 }
@@ -98,4 +114,45 @@ CaptureSink::Sound CaptureSink::sinceLastSeek()
 {
     const std::lock_guard lock(heardLock);
     return heard;
+}
+
+std::optional<double> CaptureSink::silenceAtLastFlush()
+{
+    const std::lock_guard lock(heardLock);
+    return flushSilence;
+}
+
+std::optional<qsizetype> CaptureSink::whereHeard(const Sound &heard, const DecodedSound &piece, qsizetype from,
+                                                 qsizetype near, qsizetype reach)
+{
+    const qsizetype count = piece.rate / 10;
+    if (heard.channels != piece.channels || from < 0 || from + count > piece.length())
+        return std::nullopt;
+    const auto heardAt = [&](qsizetype frame) { return double(heard.samples[frame * heard.channels]); };
+    const auto pieceAt = [&](qsizetype frame) { return piece.samples[(from + frame) * piece.channels] / 32768.0; };
+    double pieceEnergy = 0;
+    for (qsizetype k = 0; k < count; ++k)
+        pieceEnergy += pieceAt(k) * pieceAt(k);
+    std::optional<qsizetype> best;
+    double bestResidue = 1e-3;
+    const qsizetype heardLength = heard.samples.size() / heard.channels;
+    for (qsizetype offset = std::max<qsizetype>(0, near - reach); offset <= near + reach; ++offset) {
+        if (offset + count > heardLength)
+            break;
+        // The volume that fits best, and what is left of the sound at that volume.
+        double both = 0;
+        double heardEnergy = 0;
+        for (qsizetype k = 0; k < count; ++k) {
+            both += heardAt(offset + k) * pieceAt(k);
+            heardEnergy += heardAt(offset + k) * heardAt(offset + k);
+        }
+        if (heardEnergy <= 0 || both <= 0)
+            continue;
+        const double residue = 1.0 - both * both / (heardEnergy * pieceEnergy);
+        if (residue < bestResidue) {
+            bestResidue = residue;
+            best = offset;
+        }
+    }
+    return best;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "gapless.h"
+
 #include <QList>
+
+#include <optional>
 
 /// A stand-in for the sound card: a GStreamer audio sink that keeps what it plays, in real time
 /// like a card, ranked above every other so that a player's automatic choice of sink takes it.
@@ -20,5 +24,16 @@ struct Sound
 
 /// What the sinks have played since the last seek (any flush) of any of them.
 Sound sinceLastSeek();
+
+/// Seconds by the clock from the end of the last sound played before the last flush to the
+/// start of the first played after it: the silence a seek leaves. Empty until sound has played
+/// on both sides of a flush.
+std::optional<double> silenceAtLastFlush();
+
+/// Where the tenth of a second of \a piece's first channel from its sample \a from on is heard
+/// in \a heard, within \a reach sample frames of \a near; empty where nothing there is that
+/// sound at any volume. Noise matches nowhere else.
+std::optional<qsizetype> whereHeard(const Sound &heard, const DecodedSound &piece, qsizetype from, qsizetype near,
+                                    qsizetype reach);
 
 } // namespace CaptureSink

@@ -111,6 +111,10 @@ void FakeEngine::reachEnd()
 {
     if (!isOpen())
         return;
+    if (m_looping && state() == State::Playing) {
+        reportPosition(0);
+        return;
+    }
     reportPosition(*m_duration);
     setState(State::Ended);
 }

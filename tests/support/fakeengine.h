@@ -22,6 +22,8 @@ public:
     void pause() override;
     void stop() override;
     void seek(double seconds) override;
+    void setLooping(bool on) override { m_looping = on; }
+    bool looping() const override { return m_looping; }
 
     /// How the next load goes: opened after loadDelayMs (0: at once, inside load()), with
     /// duration nextDuration; std::nullopt: the load fails (state Failed).
@@ -29,7 +31,8 @@ public:
     std::optional<double> nextDuration = 180.0;
     /// Moves the position as if playing had got there (emits positionChanged).
     void moveTo(double seconds);
-    /// Plays to the end: positionChanged(duration), stateChanged(Ended).
+    /// Plays to the end: positionChanged(duration), stateChanged(Ended); while looping, on into
+    /// the start: positionChanged(0), still playing.
     void reachEnd();
     QStringList loads;   ///< every path given to load(), in order, "" included
     int pauses = 0;      ///< calls of pause()
@@ -41,6 +44,7 @@ private:
     bool isOpen() const;
 
     bool m_playWhenOpen = true;
+    bool m_looping = false;
     int m_loads = 0;
     std::optional<double> m_duration;
     double m_position = 0;
