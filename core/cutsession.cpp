@@ -50,6 +50,7 @@ CutSession::CutSession(FileSystem &files, Prompts &prompts, PlayerEngine *songPl
     , m_songPlayer(songPlayer)
     , m_piecePlayer(piecePlayer)
 {
+    connect(&m_checker, &PieceChecker::checked, this, &CutSession::takeCheck);
 }
 
 CutSession::~CutSession()
@@ -68,6 +69,7 @@ void CutSession::showStep(int step)
     if (step != 3) {
         m_state.piece.reset();
         m_keptJob.reset();
+        m_checker.cancel();
     }
     // A move asked of the piece before is not one of the piece shown now.
     m_nextMove.reset();
@@ -497,8 +499,9 @@ void CutSession::finishCut(const std::optional<CutError> &error)
     if (m_songPlayer)
         m_songPlayer->pause();
     m_state.piece = KeptPiece{m_keptJob->targetPath, false, m_song->reference.layer,
-                              songTakesGain() ? m_state.gain : GainChoice(), done.startSeconds, done.endSeconds};
+                              songTakesGain() ? m_state.gain : GainChoice(), done.startSeconds, done.endSeconds, std::nullopt};
     showStep(3);
+    checkPiece();
     playPiece(0);
     if (gainChange().any() && !songTakesGain())
         tellNoGain();
@@ -551,6 +554,9 @@ void CutSession::savePiece()
     m_state.piece->path = target;
     m_state.piece->saved = true;
     m_keptJob->targetPath = target;
+    // A check still running may look for the piece where it was.
+    if (!m_state.piece->check)
+        checkPiece();
     emit changed();
     playPiece(0);
 }
@@ -652,6 +658,7 @@ void CutSession::finishRewrite(const std::optional<CutError> &error)
         return;
     }
     m_state.piece->gain = m_state.gain;
+    checkPiece();
     emit changed();
     // From the start: what was heard so far was the piece as it was.
     playPiece(0);
@@ -726,12 +733,28 @@ void CutSession::finishMove(const std::optional<CutError> &error)
     m_state.startMark = done.startSeconds;
     m_state.piece->startSeconds = done.startSeconds;
     m_state.piece->endSeconds = done.endSeconds;
+    checkPiece();
     emit changed();
     // A moved start is heard from the start on; a moved end in the seconds that lead up to it.
     constexpr double endHeardSeconds = 3.0;
     playPiece(m_moved == MovedEnd::Start ? 0.0 : std::max(0.0, done.endSeconds - done.startSeconds - endHeardSeconds));
     emit cutEnded(true);
     makeNextMove();
+}
+
+void CutSession::checkPiece()
+{
+    KeptPiece &piece = *m_state.piece;
+    piece.check.reset();
+    m_checker.check(m_state.sourcePath, *m_song, piece.startSeconds, piece.endSeconds, piece.path);
+}
+
+void CutSession::takeCheck(const PieceCheck &check)
+{
+    if (!m_state.piece)
+        return;
+    m_state.piece->check = check;
+    emit changed();
 }
 
 void CutSession::releasePiece()

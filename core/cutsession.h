@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/cutstate.h"
+#include "core/piececheck.h"
 #include "core/piecewriter.h"
 #include "core/prompts.h"
 #include "engine/pieceplan.h"
@@ -165,6 +166,9 @@ private:
     void makeNextMove();
     void movePiece(double startSeconds, double endSeconds, MovedEnd moved);
     void finishMove(const std::optional<CutError> &error);
+    /// Checks the kept piece against the song, as it is now; its check is empty until then.
+    void checkPiece();
+    void takeCheck(const PieceCheck &check);
     /// Plays the kept piece afresh, from \a seconds into it.
     void playPiece(double seconds);
     /// Stops the piece player and lets go of the piece.
@@ -200,6 +204,7 @@ private:
     std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;
     PieceWriter *m_writer = nullptr;
+    PieceChecker m_checker;
     /// The cut that made the piece step three shows: what the piece is cut again from when its
     /// gain changes, to wherever the piece now is.
     std::optional<PieceWriter::Job> m_keptJob;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/piececheck.h"
+
 #include <QList>
 #include <QString>
 
@@ -48,6 +50,8 @@ struct KeptPiece
     GainChoice gain;            ///< how its frames play: what the choice was when it was last written
     double startSeconds = 0;    ///< the marks it was cut between, in seconds of the song
     double endSeconds = 0;
+    /// Whether it plays the song's sound from mark to mark; empty while that is being checked.
+    std::optional<PieceCheck> check;
 };
 
 /// Texts the window shows as it always has, each worked out when what it shows changes. Nothing

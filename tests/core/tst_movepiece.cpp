@@ -1,6 +1,6 @@
 // Either end of the piece in step three moved through the session: the piece is cut again between
-// the moved marks, the marks follow, the piece plays where the move is heard, and a move that is
-// refused or fails leaves everything as it was.
+// the moved marks, the marks follow, the piece plays where the move is heard and is checked
+// against the song again, and a move that is refused or fails leaves everything as it was.
 
 #include "core/numbertext.h"
 #include "core/pathrules.h"
@@ -83,6 +83,29 @@ private slots:
         QCOMPARE(*rig->piece.position(), start ? 0.0 : std::max(0.0, until - from - 3.0));
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({piece.section('/', -1), QStringLiteral("song.mp3")}));
+    }
+
+    void everyPieceIsCheckedAgainstTheSongAsItIsNow()
+    {
+        const auto checked = [this] {
+            return QTest::qWaitFor([this] { return rig->session.state().piece->check.has_value(); }, 20000);
+        };
+        QVERIFY(checked());
+        QCOMPARE(rig->session.state().piece->check->verdict, PieceCheck::Verdict::Exact);
+
+        // The check of the piece before a move says nothing of the piece after it.
+        rig->session.moveEnd(1.4);
+        QVERIFY(rig->waitForCut());
+        QVERIFY(!rig->session.state().piece->check);
+        QVERIFY(checked());
+        QCOMPARE(rig->session.state().piece->check->verdict, PieceCheck::Verdict::Exact);
+
+        // Nor does it of the piece after a change of its gain.
+        rig->session.setFadeIn(true);
+        QVERIFY(rig->waitForCut());
+        QVERIFY(!rig->session.state().piece->check);
+        QVERIFY(checked());
+        QCOMPARE(rig->session.state().piece->check->verdict, PieceCheck::Verdict::Exact);
     }
 
     void aMoveKeepsTheFadesAsChosen()
