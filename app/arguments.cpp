@@ -42,6 +42,7 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
 {
     Arguments parsed;
     bool cut = false;
+    bool suggest = false;
     bool help = false;
     bool version = false;
     bool optionsEnded = false;
@@ -54,6 +55,8 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
             optionsEnded = true;
         } else if (arg == "--cut") {
             cut = true;
+        } else if (arg == "--suggest") {
+            suggest = true;
         } else if (arg == "-h" || arg == "--help") {
             help = true;
         } else if (arg == "-v" || arg == "--version") {
@@ -62,6 +65,8 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
             parsed.overwrite = true;
         } else if (arg == "--max-volume") {
             parsed.maxVolume = true;
+        } else if (arg == "--verify") {
+            parsed.verify = true;
         } else if (arg == "--fade-in" || arg == "--fade-out" || arg.substr(0, 10) == "--fade-in=" || arg.substr(0, 11) == "--fade-out=") {
             const bool in = arg.substr(0, 9) == "--fade-in";
             const std::size_t equals = arg.find('=');
@@ -90,9 +95,18 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
     }
     if (parsed.output && parsed.output->empty())
         return UsageError{"-o 后面的输出文件名不能为空。"};
+    if (suggest) {
+        if (cut || parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume
+            || parsed.verify)
+            return UsageError{"--suggest 不能与 --cut、-o、--overwrite、--fade-in、--fade-out、--max-volume 或 --verify 一起用。"};
+        if (parsed.operands.size() != 1 || parsed.operands[0].empty())
+            return UsageError{"--suggest 需要一个 FILE 参数。"};
+        parsed.mode = Arguments::Mode::Suggest;
+        return parsed;
+    }
     if (!cut) {
-        if (parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume)
-            return UsageError{"-o、--overwrite、--fade-in、--fade-out 和 --max-volume 只能与 --cut 一起用。"};
+        if (parsed.output || parsed.overwrite || parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume || parsed.verify)
+            return UsageError{"-o、--overwrite、--fade-in、--fade-out、--max-volume 和 --verify 只能与 --cut 一起用。"};
         if (parsed.operands.size() > 1)
             return UsageError{"窗口一次只能打开一个文件。"};
         return parsed;
@@ -104,6 +118,9 @@ std::variant<Arguments, UsageError> parseArguments(const std::vector<std::string
     // The gain is changed in the piece once it is whole, which a stream never is.
     if (parsed.output == "-" && (parsed.fadeIn > 0 || parsed.fadeOut > 0 || parsed.maxVolume))
         return UsageError{"写到标准输出（-o -）时不能淡入淡出或调整音量。"};
+    // The check reads the piece back.
+    if (parsed.output == "-" && parsed.verify)
+        return UsageError{"写到标准输出（-o -）时不能校验铃声。"};
     parsed.mode = Arguments::Mode::Cut;
     return parsed;
 }

@@ -12,10 +12,10 @@
 /// window is known before any Qt library is loaded.
 struct Arguments
 {
-    enum class Mode { Window, Cut, Help, Version };
+    enum class Mode { Window, Cut, Suggest, Help, Version };
 
     Mode mode = Mode::Window;
-    /// START, END and FILE for a cut; the song to open, or nothing, for the window.
+    /// START, END and FILE for a cut; FILE for a proposal; the song to open, or nothing, for the window.
     std::vector<std::string> operands;
     /// Where the piece goes, as given with -o; "-" for standard output.
     std::optional<std::string> output;
@@ -24,6 +24,8 @@ struct Arguments
     double fadeIn = 0;
     double fadeOut = 0;
     bool maxVolume = false;
+    /// Whether to check the piece, once cut, against the song's decoded samples.
+    bool verify = false;
 };
 
 /// Why the arguments ask for nothing the program does: a line for standard error.

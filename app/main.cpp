@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/modules.h"
+#include "app/suggest.h"
 
 #include <cstdio>
 #include <string>
@@ -41,6 +42,8 @@ int main(int argc, char *argv[])
         return printVersion();
     case Arguments::Mode::Cut:
         return runCut(arguments);
+    case Arguments::Mode::Suggest:
+        return runSuggest(arguments);
     case Arguments::Mode::Window:
         break;
     }

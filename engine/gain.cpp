@@ -1,19 +1,16 @@
 #include "engine/gain.h"
 
-#include "engine/floatdecoder.h"
 #include "engine/leftovers.h"
 #include "engine/mpegframe.h"
 #include "engine/pieceheader.h"
 #include "engine/sideinfo.h"
 #include "engine/songmap.h"
-
-#include <mpg123.h>
+#include "engine/songsound.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fstream>
-#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -55,29 +52,12 @@ std::uint16_t protectionCrc(const std::uint8_t *frame, const FrameHeader &header
 /// when it cannot be decoded.
 std::optional<double> decodedPeak(const std::filesystem::path &piece)
 {
-    const FloatDecoder handle = floatDecoder(true);
-    if (!handle)
-        return std::nullopt;
-    mpg123_handle *mh = handle.get();
-    if (mpg123_open(mh, piece.string().c_str()) != MPG123_OK)
-        return std::nullopt;
-
     double peak = 0;
-    std::vector<float> buffer(1 << 14);
-    for (;;) {
-        std::size_t done = 0;
-        const int result = mpg123_read(mh, buffer.data(), buffer.size() * sizeof(float), &done);
-        for (std::size_t i = 0; i < done / sizeof(float); ++i)
-            peak = std::max(peak, double(std::abs(buffer[i])));
-        if (result == MPG123_DONE)
-            break;
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
-            mpg123_close(mh);
-            return std::nullopt;
-        }
-    }
-    mpg123_close(mh);
-    return peak;
+    const bool decoded = decodeSong(piece, [&peak](std::span<const float> samples, int, long) {
+        for (float v : samples)
+            peak = std::max(peak, double(std::abs(v)));
+    });
+    return decoded ? std::optional<double>(peak) : std::nullopt;
 }
 
 /// How a piece's granules change: granule k is the k-th of all its audio frames', the lead

@@ -27,9 +27,10 @@ struct PieceCheck
     std::int64_t firstDifferentSample = -1;
     /// The piece's samples per second, to tell firstDifferentSample as a time.
     int sampleRate = 0;
-    /// Samples at the piece's start and at its end that play the song's sound faded: there a
-    /// piece holds the song's frames played quieter, which the check takes as such (every stretch
-    /// the song's sound at some lower volume) rather than sample for sample.
+    /// Samples at the piece's start and at its end that play the song's sound faded (within a
+    /// third of the piece at each end, rising from silence or falling to it): there a piece holds
+    /// the song's frames played quieter, whose blends are not the song's samples at any one
+    /// volume. The check holds them to be no louder than the song, not sample for sample.
     std::int64_t fadeInSamples = 0, fadeOutSamples = 0;
     /// Decibels the whole piece plays louder than the song: 0, or a louder whole in steps of 1.5 dB.
     double gainDb = 0;

@@ -1,6 +1,8 @@
 #include "gui/frm.h"
 
+#include "core/chorusfinder.h"
 #include "core/cutsession.h"
+#include "core/waveformloader.h"
 #include "core/numbertext.h"
 #include "core/texts.h"
 #include "engine/gain.h"
@@ -9,6 +11,7 @@
 #include "gui/frmtexts.h"
 #include "gui/icons.h"
 #include "gui/panestyle.h"
+#include "gui/pieceview.h"
 #include "gui/styledbutton.h"
 #include "gui/transportbar.h"
 #include "gui/twips.h"
@@ -163,7 +166,12 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     folderLabel->setGeometry(twips(240, 3570, 975, 255));
     m_outputFolderBox = new QLineEdit(m_panes[1]);
     m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
-    m_outputFolderBox->setGeometry(twips(1200, 3540, 4455, 300));
+    m_outputFolderBox->setGeometry(twips(1200, 3540, 3255, 300));
+    // Beside the folder, under the end button: shown while the song has a proposed stretch.
+    m_proposalButton = styledButton(QStringLiteral("cmdSuggest"), FrmText::takeProposal, m_panes[1],
+                                    twips(4560, 3510, 1095, 345), paleYellow);
+    m_proposalButton->hide();
+    m_chorusFinder = new ChorusFinder(this);
     m_outputFolderBox->setEnabled(false);
     m_statusLabel = new QLabel(m_panes[1]);
     m_statusLabel->setObjectName(QStringLiteral("lb"));
@@ -188,9 +196,17 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
                                  twips(2520, 3120, 2295, 615), paleGrey);
     m_continueButton = styledButton(QStringLiteral("dcButton5"), FrmText::continueCutting, m_panes[2],
                                     twips(4800, 3120, 2175, 615), paleGrey);
-    for (TransportBar *bar : {m_songBar, m_pieceBar})
-        bar->waveform()->setDecoders(decoders);
-    m_pieceBar->waveform()->setShowsPiece(true);
+    m_songBar->waveform()->setDecoders(decoders);
+    // The piece shows in the song around it, drawn from the song's peaks: it is not decoded again.
+    m_pieceView = new PieceView(m_pieceBar);
+    m_pieceView->setObjectName(QStringLiteral("pieceView"));
+    m_pieceView->setEngine(m_session.piecePlayer());
+    m_pieceView->setSongPeaks(m_songBar->waveform()->loader());
+    m_pieceBar->setView(m_pieceView);
+    m_loopBox = new QCheckBox(FrmText::loop, m_pieceBar);
+    m_loopBox->setObjectName(QStringLiteral("chkLoop"));
+    m_loopBox->setFocusPolicy(Qt::TabFocus);
+    m_pieceBar->addControl(m_loopBox);
 
     // Hidden mirrors of the session's sizes, parked below the client area: what reads the
     // window's controls by name (tests, accessibility tools) finds them where it always did.
@@ -219,10 +235,33 @@ void Frm::connectControls()
     connect(m_chooseAgainButton, &QPushButton::clicked, &m_session, &CutSession::chooseAgain);
     connect(m_markStartButton, &QPushButton::clicked, &m_session, &CutSession::markStart);
     connect(m_markEndButton, &QPushButton::clicked, &m_session, &CutSession::markEndAndCut);
+    connect(m_proposalButton, &QPushButton::clicked, this, [this] {
+        if (m_proposal)
+            m_session.markAndCut(m_proposal->startSeconds, m_proposal->endSeconds);
+    });
+    // The proposal comes from the song's own decode, once whole, and goes with the song.
+    connect(m_songBar->waveform()->loader(), &WaveformLoader::analysisReady, m_chorusFinder, &ChorusFinder::find);
+    connect(m_chorusFinder, &ChorusFinder::found, this, &Frm::showProposal);
+    connect(&m_session, &CutSession::sourceTaken, this, [this] {
+        m_chorusFinder->cancel();
+        showProposal(std::nullopt);
+    });
     connect(m_saveButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::savePiece); });
     connect(m_recutButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::throwAway); });
     connect(m_continueButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::keepAndStartOver); });
     connect(m_aboutButton, &QPushButton::clicked, this, &Frm::showAbout);
+    connect(m_pieceView, &PieceView::moveAsked, this, [this](PieceEnd end, double seconds) {
+        if (end == PieceEnd::Start)
+            m_session.moveStart(seconds);
+        else
+            m_session.moveEnd(seconds);
+        // A move turned down shows the piece as it is.
+        showState();
+    });
+    connect(m_loopBox, &QCheckBox::clicked, this, [this](bool on) {
+        if (PlayerEngine *player = m_session.piecePlayer())
+            player->setLooping(on);
+    });
     connect(m_fadeInBox, &QCheckBox::clicked, &m_session, &CutSession::setFadeIn);
     connect(m_fadeOutBox, &QCheckBox::clicked, &m_session, &CutSession::setFadeOut);
     connect(m_maxVolumeBox, &QCheckBox::clicked, &m_session, &CutSession::setMaxVolume);
@@ -237,8 +276,23 @@ void Frm::connectControls()
         showStep(step);
     });
     connect(&m_session, &CutSession::changed, this, &Frm::showState);
-    connect(&m_session, &CutSession::cutStarted, this, [this] { setCursor(Qt::WaitCursor); });
-    connect(&m_session, &CutSession::cutEnded, this, [this] { unsetCursor(); });
+    // The piece's display says while it is cut again.
+    connect(&m_session, &CutSession::cutStarted, this, [this] {
+        setCursor(Qt::WaitCursor);
+        showState();
+    });
+    connect(&m_session, &CutSession::cutEnded, this, [this] {
+        unsetCursor();
+        showState();
+    });
+}
+
+void Frm::showProposal(std::optional<ChorusProposal> proposal)
+{
+    m_proposal = proposal;
+    m_songBar->waveform()->setProposal(proposal ? std::optional(TimeWindow{proposal->startSeconds, proposal->endSeconds})
+                                                : std::nullopt);
+    m_proposalButton->setVisible(proposal.has_value());
 }
 
 void Frm::formLoad()
@@ -252,6 +306,9 @@ void Frm::formLoad()
 void Frm::showState()
 {
     const CutState &state = m_session.state();
+    // Moved ends are the ones step two shades when the person goes back to mark again.
+    if (state.step == 3)
+        rememberCut();
     m_sourceBox->setText(state.sourcePath);
     m_outputFolderBox->setText(state.outputFolder);
     m_outputFolderBox->setToolTip(state.outputFolder);
@@ -276,14 +333,18 @@ void Frm::showState()
     const bool cutFromThisSong = m_lastCut && m_lastCut->song == state.sourcePath;
     m_songBar->waveform()->setMarks(state.startMark,
                                     cutFromThisSong ? std::optional(m_lastCut->kept) : std::nullopt);
+    m_pieceView->showPiece(state.piece ? std::optional(TimeWindow{state.piece->startSeconds, state.piece->endSeconds})
+                                       : std::nullopt,
+                           state.duration, m_session.cutRunning());
+    m_loopBox->setChecked(m_session.piecePlayer() && m_session.piecePlayer()->looping());
+    m_loopBox->setEnabled(m_session.piecePlayer() != nullptr);
 }
 
 void Frm::rememberCut()
 {
     const CutState &state = m_session.state();
-    const auto start = state.startMark;
-    const auto end = textValue(state.lastCut.endPos);
-    m_lastCut = start && end ? std::optional(ShownCut{state.sourcePath, TimeWindow{*start, *end}}) : std::nullopt;
+    if (state.piece)
+        m_lastCut = ShownCut{state.sourcePath, TimeWindow{state.piece->startSeconds, state.piece->endSeconds}};
 }
 
 void Frm::showStep(int n)
@@ -299,7 +360,7 @@ void Frm::showStep(int n)
     m_stepIndicators[t]->setEnabled(true);
     // The focus goes where the step is worked: on a button that has just gone, it would pass to
     // its neighbour, and Space meant for the player would press 重新选择 or 保存.
-    QWidget *const worked[3] = {m_browseButton, m_songBar->waveform(), m_pieceBar->waveform()};
+    QWidget *const worked[3] = {m_browseButton, m_songBar->waveform(), m_pieceView};
     worked[t]->setFocus();
 }
 

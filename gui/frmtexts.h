@@ -21,6 +21,8 @@ inline const QString folderLabel = QStringLiteral("存放位置：");
 inline const QString reselect = QStringLiteral("重新选择");
 inline const QString markStart = QStringLiteral("以此为起点(&S)");
 inline const QString markEnd = QStringLiteral("以此为终点(&P)");
+/// Takes the stretch proposed on the waveform as the two marks, and cuts.
+inline const QString takeProposal = QStringLiteral("采用建议(&A)");
 inline const QString save = QStringLiteral("OK！保存");
 inline const QString recut = QStringLiteral("NO！重新剪切");
 inline const QString continueCutting = QStringLiteral("继续剪切！");
@@ -38,6 +40,7 @@ inline const QString pieceViewUsage = QStringLiteral("拖动两端的把手移�
                                                      "← / → 把它移动0.1秒，Shift+← / Shift+→ 移动1秒，空格键播放 / 暂停。");
 inline const QString pieceEnds = QStringLiteral("起点 %1　终点 %2。");
 inline const QString recutting = QStringLiteral("正在重新剪切…");
+inline const QString loop = QStringLiteral("循环试听");
 
 /// The player's module could not be loaded: the songs cannot be heard, so no marks can be set.
 inline const QString playerMissing = QStringLiteral("找不到播放组件（%1），无法播放歌曲，也就无法标记起点和终点。请重新安装本程序。");

@@ -288,6 +288,8 @@ void PieceView::mouseMoveEvent(QMouseEvent *event)
     }
     // The handle follows the mouse without asking: only letting go asks for a cut.
     const auto piece = shownPiece();
+    if (!piece)
+        return;
     const TimeWindow moved = movedPiece(*piece, *m_dragged, secondsAt(event->position().x()), m_songLength);
     Asked &a = asked(*m_dragged);
     a.seconds = *m_dragged == PieceEnd::Start ? moved.from : moved.to;
@@ -306,6 +308,9 @@ void PieceView::mouseReleaseEvent(QMouseEvent *event)
     const PieceEnd end = *m_dragged;
     m_dragged.reset();
     m_heldSong.reset();
+    // The piece may have gone while the handle was held.
+    if (!m_piece)
+        return;
     Asked &a = asked(end);
     const double was = end == PieceEnd::Start ? m_piece->from : m_piece->to;
     if (a.seconds && *a.seconds != was) {

@@ -24,8 +24,8 @@ const QString usage = QStringLiteral("单击波形把播放位置移到该处；
 const QString start = QStringLiteral("起点 %1");
 const QString end = QStringLiteral("终点 %1");
 const QString lastCut = QStringLiteral("上次剪切 %1–%2");
-const QString length = QStringLiteral("长度 %1");
 const QString separator = QStringLiteral("　");
+const QString proposal = QStringLiteral("建议 %1–%2");
 } // namespace WaveText
 
 /// Each wheel notch or + / − halves or doubles the time shown.
@@ -115,19 +115,21 @@ void WaveformView::setDecoders(AudioDecoderFactory decoders)
     sourceChanged();
 }
 
+void WaveformView::setProposal(std::optional<TimeWindow> stretch)
+{
+    if (stretch == m_proposal)
+        return;
+    m_proposal = stretch;
+    describe();
+    update();
+}
+
 void WaveformView::setMarks(std::optional<double> start, std::optional<TimeWindow> kept)
 {
     if (start == m_start && kept == m_kept)
         return;
     m_start = start;
     m_kept = kept;
-    describe();
-    update();
-}
-
-void WaveformView::setShowsPiece(bool piece)
-{
-    m_piece = piece;
     describe();
     update();
 }
@@ -235,9 +237,9 @@ void WaveformView::setZoom(std::optional<TimeWindow> window)
 
 QString WaveformView::marksText() const
 {
-    if (m_piece)
-        return m_laidOutLength > 0 ? WaveText::length.arg(clockText(m_laidOutLength)) : QString();
     QStringList parts;
+    if (m_proposal)
+        parts << WaveText::proposal.arg(clockText(m_proposal->from), clockText(m_proposal->to));
     if (m_start)
         parts << WaveText::start.arg(clockText(*m_start));
     // The last cut's end belongs beside its own start only; a start marked since stands alone.
@@ -295,11 +297,20 @@ void WaveformView::paintEvent(QPaintEvent *event)
     const QColor wave = waveColour(palette());
 
     // The kept stretch under everything, so the sound shows through it.
-    const std::optional<TimeWindow> kept = m_piece ? std::optional(TimeWindow{0.0, m_laidOutLength}) : m_kept;
-    if (kept && kept->span() > 0) {
+    if (m_kept && m_kept->span() > 0) {
         QColor shade = wave;
         shade.setAlpha(60);
-        painter.fillRect(QRectF(xOf(kept->from), 0, xOf(kept->to) - xOf(kept->from), height()), shade);
+        painter.fillRect(QRectF(xOf(m_kept->from), 0, xOf(m_kept->to) - xOf(m_kept->from), height()), shade);
+    }
+
+    // The proposal under the sound too, in the start mark's colour: where a start might go.
+    if (m_proposal) {
+        QColor shade = startColour;
+        shade.setAlpha(55);
+        const QRectF band(xOf(m_proposal->from), 0, xOf(m_proposal->to) - xOf(m_proposal->from), height());
+        painter.fillRect(band, shade);
+        shade.setAlpha(200);
+        painter.fillRect(QRectF(band.left(), 0, band.width(), 2), shade);
     }
 
     QColor axis = wave;
@@ -317,11 +328,11 @@ void WaveformView::paintEvent(QPaintEvent *event)
     // The position under the marks: just after a mark is set they coincide, and the mark is news.
     if (m_position)
         painter.fillRect(QRectF(xOf(*m_position) - 0.5, 0, 1, height()), lineColour);
-    if (kept && !m_piece) {
-        for (const double edge : {kept->from, kept->to})
+    if (m_kept) {
+        for (const double edge : {m_kept->from, m_kept->to})
             painter.fillRect(QRectF(xOf(edge) - 0.5, 0, 1, height()), wave);
     }
-    if (m_start && !m_piece) {
+    if (m_start) {
         const double x = xOf(*m_start);
         painter.fillRect(QRectF(x - 0.5, 0, 1, height()), startColour);
         painter.setRenderHint(QPainter::Antialiasing);

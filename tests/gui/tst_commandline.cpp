@@ -3,6 +3,7 @@
 
 #include "app/closingsignals.h"
 #include "app/desktopapp.h"
+#include "app/verify.h"
 #include "core/pathrules.h"
 #include "engine/gain.h"
 #include "engine/songmap.h"
@@ -19,11 +20,13 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -174,6 +177,8 @@ private slots:
         QTest::newRow("a fade without its seconds") << QStringList{"--cut", "1", "2", song, "--fade-in"} << 2 << "秒数";
         QTest::newRow("a fade to standard output") << QStringList{"--cut", "1", "2", song, "-o", "-", "--max-volume"} << 2 << "标准输出";
         QTest::newRow("a fade for the window") << QStringList{"--fade-in", "1", song} << 2 << "--cut";
+        QTest::newRow("a check of standard output") << QStringList{"--cut", "1", "2", song, "-o", "-", "--verify"} << 2 << "不能校验";
+        QTest::newRow("a check for the window") << QStringList{"--verify", song} << 2 << "--cut";
         QTest::newRow("no song name") << QStringList{"--cut", "1", "2", ""} << 2 << "文件名不能为空";
         QTest::newRow("more minutes than a number holds")
             << QStringList{"--cut", "0:" + QString(320, u'1') + ":00", "2", song} << 2 << "无法识别的时间";
@@ -204,6 +209,65 @@ private slots:
         QCOMPARE(filesIn(dir->path()), before);
         QCOMPARE(readAll(dir->filePath(QStringLiteral("taken.mp3"))), QByteArray("kept"));
         QCOMPARE(readAll(song), songBytes);
+    }
+
+    void theCheckSaysInOneLineWhatIsHeard_data()
+    {
+        QTest::addColumn<QString>("song");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("says");
+        QTest::newRow("a true piece") << "cbr-tones.mp3" << QStringList{"3.5", "0:07.25"} << QStringList{"逐个采样一致"};
+        QTest::newRow("faded and louder") << "vbr-quiet-loud-noxing.mp3"
+                                          << QStringList{"--fade-in", "1.5", "--fade-out=1.5", "--max-volume", "2", "8"}
+                                          << QStringList{"逐个采样一致", "淡入淡出处按降低的音量比较"};
+        QTest::newRow("whole frames of layer II") << "layer2-stereo-44k1.mp3" << QStringList{"0.5", "2.5"}
+                                                  << QStringList{"Layer II", "开始标记前 ", "结束标记后 ", " 毫秒"};
+    }
+
+    void theCheckSaysInOneLineWhatIsHeard()
+    {
+        QFETCH(QString, song);
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, says);
+        const QString path = copyIn(song);
+        const QString piece = dir->filePath(QStringLiteral("ring.mp3"));
+        const Run run = runProgram(QStringList{QStringLiteral("--cut")} + args + QStringList{path, QStringLiteral("-o"), piece, QStringLiteral("--verify")});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, piece + u'\n');
+        QCOMPARE(run.err.count(u'\n'), 1);
+        for (const QString &words : says)
+            QVERIFY2(run.err.contains(words), qPrintable(run.err));
+    }
+
+    // The program cuts true pieces; a piece damaged after its cut stands in for one it got wrong.
+    void aPieceThatIsNotTheSongIsSaidAndKept()
+    {
+        const QString song = copyIn(QStringLiteral("vbr-tones.mp3"));
+        const QString piece = dir->filePath(QStringLiteral("ring.mp3"));
+        QVERIFY(cutAsTheCommandLineDoes(song, 2, 6, piece));
+        QFile file(piece);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2) && file.write(QByteArray(64, '\x55')) == 64);
+        file.close();
+        const QByteArray damaged = readAll(piece);
+        const auto map = scanSong(fileSystemPath(song));
+        QVERIFY(map);
+
+        QTemporaryFile said;
+        QVERIFY(said.open());
+        std::fflush(stderr);
+        const int saved = dup(STDERR_FILENO);
+        dup2(said.handle(), STDERR_FILENO);
+        const int status = verifyPiece(fileSystemPath(song), *map, 2, 6, fileSystemPath(piece));
+        std::fflush(stderr);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        QVERIFY(said.seek(0));
+        const QString line = QString::fromUtf8(said.readAll());
+
+        QCOMPARE(status, 1);
+        QVERIFY2(line.startsWith(QStringLiteral("校验失败：铃声从 1.")) && line.endsWith(piece + u'\n'), qPrintable(line));
+        QCOMPARE(line.count(u'\n'), 1);
+        QCOMPARE(readAll(piece), damaged);
     }
 
     void aSignalEndsTheCutAndLeavesNothing_data()

@@ -106,6 +106,18 @@ private slots:
         QCOMPARE(m_view->focusedEnd(), end);
     }
 
+    void aHandleHeldWhileThePieceGoesAsksNothing()
+    {
+        QSignalSpy spy(m_view.get(), &PieceView::moveAsked);
+        const QPoint to = at(6.0);
+        QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at(5.0));
+        m_view->showPiece(std::nullopt, songLength, false);
+        QTest::mouseMove(m_view.get(), to);
+        QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, to);
+        QVERIFY(spy.isEmpty());
+        QVERIFY(!m_view->shownPiece());
+    }
+
     void aPressAwayFromTheHandlesPutsThePiecesPositionThere()
     {
         FakeEngine engine;

@@ -1,6 +1,7 @@
 // The main window at start, the moves of the wizard and the timer's refresh.
 
 #include "gui/frma.h"
+#include "gui/pieceview.h"
 #include "gui/qtprompts.h"
 #include "gui/transportbar.h"
 #include "gui/waveformview.h"
@@ -317,6 +318,48 @@ private slots:
         QCOMPARE(h->visibleStep(), 3);
         QCOMPARE(h->prompts.opened.size(), 1);
         QVERIFY(h->prompts.saved.isEmpty());
+    }
+
+    void keysInStepThreeMoveThePieceAndStepTwoShadesItsNewMarks()
+    {
+        QTemporaryDir dir;
+        chooseCbrSong(dir, 3'000'000);
+        h->markAt(5);
+        QVERIFY(h->cutAt(12.5));
+        auto *view = h->child<PieceView>("pieceView");
+        QSignalSpy ended(h->session.get(), &CutSession::cutEnded);
+        QTest::keyClick(view, Qt::Key_Right);
+        QVERIFY(ended.wait(5000));
+        QTest::keyClick(view, Qt::Key_BracketRight);
+        QTest::keyClick(view, Qt::Key_Left, Qt::ShiftModifier);
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(ended.size(), 2);
+        QCOMPARE(view->shownPiece()->from, 5.1);
+        QCOMPARE(view->shownPiece()->to, 12.0);
+        QVERIFY(ended[1][0].toBool());
+        QCOMPARE(h->session->state().piece->startSeconds, 5.1);
+        QCOMPARE(h->session->state().piece->endSeconds, 12.0);
+
+        h->clickInStepThree("dcButton3");
+        QCOMPARE(h->visibleStep(), 2);
+        const WaveformView *wave = h->child<TransportBar>("MDplay")->waveform();
+        QVERIFY2(wave->accessibleDescription().startsWith(QStringLiteral("起点 0:05.1　终点 0:12.0。")),
+                 qPrintable(wave->accessibleDescription()));
+    }
+
+    void theLoopBoxLoopsThePiecesPlayer()
+    {
+        QTemporaryDir dir;
+        chooseCbrSong(dir, 300'000);
+        h->markAt(1);
+        QVERIFY(h->cutAt(5));
+        auto *loop = h->child<QCheckBox>("chkLoop");
+        QVERIFY(loop->isVisible());
+        QTest::mouseClick(loop, Qt::LeftButton);
+        QVERIFY(h->fakePiece->looping());
+        QVERIFY(!h->fakeSong->looping());
+        QTest::mouseClick(loop, Qt::LeftButton);
+        QVERIFY(!h->fakePiece->looping());
     }
 
     void aNewStartStandsApartFromTheLastCut()

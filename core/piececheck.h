@@ -1,0 +1,42 @@
+#pragma once
+
+#include "engine/piececheck.h"
+#include "engine/songmap.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+/// Checks pieces against their songs (checkPiece()) on a worker thread, one after the other, so
+/// that the window goes on meanwhile. Only the check asked for last is told: one asked for
+/// before it is dropped, whether it has run or not. Destroyed while a check runs, it tells
+/// nothing; the check ends on its own and touches nothing of it.
+class PieceChecker : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PieceChecker(QObject *parent = nullptr);
+    ~PieceChecker() override;
+
+    /// Checks the piece at \a piecePath, cut from the song at \a songPath (mapped by \a map)
+    /// between \a startSeconds and \a endSeconds; checked() tells the result, unless another
+    /// check is asked for or cancel() comes first.
+    void check(const QString &songPath, SongMap map, double startSeconds, double endSeconds, const QString &piecePath);
+    /// Drops the check asked for last: nothing more is told.
+    void cancel();
+    /// Whether a check has been asked for whose result has not yet been told.
+    bool busy() const { return m_busy; }
+
+signals:
+    void checked(const PieceCheck &check);
+
+private:
+    struct Shared;
+
+    void deliver(quint64 generation, const PieceCheck &check);
+
+    /// What the worker threads share with this object, which may be gone by the time they end.
+    std::shared_ptr<Shared> m_shared;
+    bool m_busy = false;
+};
