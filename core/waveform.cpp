@@ -112,6 +112,9 @@ AnalysisDecimator::AnalysisDecimator(int sampleRate, qint64 firstOutput)
     , m_next(firstOutput)
     , m_pendingFrom(firstInput())
 {
+    const float scale = 1.0f / float(m_factor * m_factor);
+    for (int k = 1 - m_factor; k < m_factor; ++k)
+        m_weights.push_back(float(m_factor - std::abs(k)) * scale);
 }
 
 int AnalysisDecimator::factorFor(int sampleRate)
@@ -130,32 +133,42 @@ qsizetype AnalysisDecimator::add(std::span<const float> samples, int channels, f
 {
     if (channels <= 0)
         return 0;
-    const qsizetype frames = qsizetype(samples.size()) / channels;
-    const qsizetype from = m_pending.size();
+    const size_t frames = samples.size() / size_t(channels);
+    const size_t from = m_pending.size();
     m_pending.resize(from + frames);
-    const float share = 1.0f / float(channels);
-    for (qsizetype i = 0; i < frames; ++i) {
-        float sum = 0.0f;
-        for (int c = 0; c < channels; ++c)
-            sum += samples[size_t(i * channels + c)];
-        m_pending[from + i] = sum * share;
+    float *mono = m_pending.data() + from;
+    const float *in = samples.data();
+    if (channels == 1) {
+        std::copy_n(in, frames, mono);
+    } else if (channels == 2) {
+        for (size_t i = 0; i < frames; ++i)
+            mono[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+    } else {
+        const float share = 1.0f / float(channels);
+        for (size_t i = 0; i < frames; ++i) {
+            float sum = 0.0f;
+            for (int c = 0; c < channels; ++c)
+                sum += in[i * size_t(channels) + size_t(c)];
+            mono[i] = sum * share;
+        }
     }
 
     // A triangle twice the factor wide: its response has nulls on every multiple of the new rate,
     // where what would fold back onto the low sound lies, for two additions a sample.
-    const int f = m_factor;
-    const float scale = 1.0f / float(f * f);
+    const qint64 f = m_factor;
+    const qsizetype taps = qsizetype(m_weights.size());
+    const float *x = m_pending.data();
+    const qint64 available = m_pendingFrom + qint64(m_pending.size());
     qsizetype written = 0;
-    while (m_next * f + f - 1 < m_pendingFrom + m_pending.size()) {
-        const qsizetype centre = qsizetype(m_next * f - m_pendingFrom);
-        float sum = float(f) * m_pending[centre];
-        for (int k = 1; k < f; ++k)
-            sum += float(f - k) * (m_pending[centre - k] + m_pending[centre + k]);
-        out[written++] = sum * scale;
-        ++m_next;
+    for (; m_next * f + f - 1 < available; ++m_next) {
+        const float *first = x + (m_next * f - (f - 1) - m_pendingFrom);
+        float sum = 0.0f;
+        for (qsizetype k = 0; k < taps; ++k)
+            sum += m_weights[size_t(k)] * first[k];
+        out[written++] = sum;
     }
     const qint64 needed = firstInput();
-    m_pending.remove(0, qsizetype(needed - m_pendingFrom));
+    m_pending.erase(m_pending.begin(), m_pending.begin() + std::ptrdiff_t(needed - m_pendingFrom));
     m_pendingFrom = needed;
     return written;
 }

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <span>
+#include <vector>
 
 /// The lowest and the highest sample of a stretch of sound, every channel together, full scale
 /// being -1 to 1; or, while the sound is still being decoded, a rough guess at them.
@@ -73,8 +74,10 @@ private:
     int m_rate = 0;
     int m_factor = 1;
     qint64 m_next = 0;
+    /// What each of the samples around an output weighs in it.
+    std::vector<float> m_weights;
     /// One channel, from the song's sample m_pendingFrom on.
-    QList<float> m_pending;
+    std::vector<float> m_pending;
     qint64 m_pendingFrom = 0;
 };
 
