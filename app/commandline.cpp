@@ -3,6 +3,7 @@
 #include "app/modules.h"
 #include "app/verify.h"
 #include "core/cuttexts.h"
+#include "engine/cutpipeline.h"
 #include "engine/gain.h"
 #include "engine/leftovers.h"
 #include "engine/piecefile.h"
@@ -62,16 +63,12 @@ constexpr char helpText[] =
 
 constexpr char noGainLayer1[] = "这首歌是MPEG Layer I格式，不能淡入淡出或调整音量，什么也没有写出。";
 constexpr char noGainLayer2[] = "这首歌是MPEG Layer II格式，不能淡入淡出或调整音量，什么也没有写出。";
-constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），什么也没有写出：\n%2";
 constexpr char noTerminal[] = "标准输出是终端：铃声只写到文件或管道，请重定向标准输出。";
 constexpr char pathNotPrinted[] = "无法在标准输出上写出铃声的路径（%1），已删除写好的铃声：\n%2";
 constexpr char fadeShortened[] = "%1缩短为 %2 秒：淡入、淡出各至多为铃声长度（%3 秒）的三分之一。";
 constexpr char fadeDropped[] = "铃声只有 %3 秒，太短，没有%1。";
 constexpr char fadeIn[] = "淡入";
 constexpr char fadeOut[] = "淡出";
-// Causes the system has no word for.
-constexpr char songChanged[] = "文件在读取时被改动";
-constexpr char bytesLost[] = "写入的内容不完整";
 constexpr char standardOutput[] = "标准输出";
 constexpr char progress[] = "\r剪切中… %d%%";
 /// Later than any song ends: the engine counts samples in 64 bits, which a time of 10^15 s would overflow.
@@ -95,30 +92,13 @@ std::string oneLine(std::string_view text, std::initializer_list<std::string_vie
     return line;
 }
 
-/// The one line that says why a cut of \a song to \a target failed.
-std::string failureLine(const CutError &error, const std::filesystem::path &song, const std::filesystem::path &target)
+/// The one line that says why a cut failed.
+std::string failureLine(const CutError &error)
 {
-    const char *cause = std::strerror(error.error);
-    switch (error.kind) {
-    case CutError::Kind::Unreadable:
-        return oneLine(CutWords::sourceReadFailed, {cause, song.c_str()});
-    case CutError::Kind::Changed:
-        return oneLine(CutWords::sourceReadFailed, {songChanged, song.c_str()});
-    case CutError::Kind::Taken:
-        return oneLine(CutWords::targetExists, {target.c_str()});
-    case CutError::Kind::Incomplete:
-        return oneLine(CutWords::pieceWriteFailed, {bytesLost, target.c_str()});
-    case CutError::Kind::Unwritable:
-        return oneLine(CutWords::pieceWriteFailed, {cause, target.c_str()});
-    case CutError::Kind::NoAudio:
-    case CutError::Kind::NoGainInLayer1:
-    case CutError::Kind::NoGainInLayer2:
-    case CutError::Kind::NoLameTag:
-    case CutError::Kind::ForeignHeader:
-    case CutError::Kind::Undecodable:
-        break;
-    }
-    return oneLine(gainFailed, {CutWords::gainCause(error, cause), target.c_str()});
+    // Here the remedy has a name of its own.
+    if (error.kind == CutError::Kind::Taken)
+        return oneLine(CutWords::targetExists, {error.path.c_str()});
+    return oneLine(CutWords::failure(error, std::strerror(error.error), false));
 }
 
 /// Says \a line on standard error; the status for a refused or failed cut.
@@ -179,28 +159,27 @@ std::optional<std::vector<std::uint8_t>> pieceTag(const SongMap &map, const std:
         return std::vector<std::uint8_t>();
     if (!tagsModuleLoads())
         return std::nullopt;
-    return SongTags::read(song).renderForPiece(lengthMs);
+    const TagReader &tags = moduleTags();
+    return tags.renderForPiece(tags.read(song), lengthMs);
 }
 
-/// Runs \a file until the piece is whole. On a terminal a line on standard error shows how far it
+/// Runs \a cut until the piece is whole. On a terminal a line on standard error shows how far it
 /// has come, and goes when it is done; piped, nothing is said.
-PieceFile::State writeThrough(PieceFile &file)
+void copyThrough(CutPipeline &cut)
 {
     if (!::isatty(STDERR_FILENO)) {
-        while (file.step(std::numeric_limits<std::int64_t>::max()) == PieceFile::State::Writing) {
+        while (cut.step(std::numeric_limits<std::int64_t>::max()) == CutPipeline::State::Copying) {
         }
-        return file.state();
+        return;
     }
-    const std::int64_t length = std::max<std::int64_t>(1, file.parts().length());
+    const std::int64_t length = std::max<std::int64_t>(1, cut.length());
     int shown = 0;
     std::fprintf(stderr, progress, shown);
-    PieceFile::State state = PieceFile::State::Writing;
-    while ((state = file.step(progressStep)) == PieceFile::State::Writing) {
-        if (const int done = int(100 * file.written() / length); done != shown)
+    while (cut.step(progressStep) == CutPipeline::State::Copying) {
+        if (const int done = int(100 * cut.written() / length); done != shown)
             std::fprintf(stderr, progress, shown = done);
     }
     std::fputs("\r\033[K", stderr);
-    return state;
 }
 
 /// Ends the program as \a signal does by default, once what the cut wrote is gone.
@@ -286,7 +265,7 @@ int runCut(const Arguments &arguments)
     if (!toStream && !arguments.overwrite && ::lstat(target.c_str(), &existing) == 0)
         return refuse(oneLine(CutWords::targetExists, {target.c_str()}));
     if (const auto *failed = std::get_if<CutError>(&planned))
-        return refuse(failureLine(*failed, song, target));
+        return refuse(failureLine(*failed));
     PiecePlan &plan = std::get<PiecePlan>(planned);
     const Placement &piece = plan.placement;
 
@@ -298,19 +277,12 @@ int runCut(const Arguments &arguments)
     SongFile source(song);
     NewFile file(target, arguments.overwrite);
     StreamTarget stream(STDOUT_FILENO);
-    PieceFile writer(std::move(parts), source, toStream ? static_cast<PieceTarget &>(stream) : file);
+    CutPipeline cut(std::move(parts), gain, source, toStream ? static_cast<PieceTarget &>(stream) : file, song,
+                    toStream ? std::filesystem::path(standardOutput) : target);
     endCutsCleanlyOnSignals();
-    PieceFile::State state = writeThrough(writer);
-    // The gain changes in the whole piece before it takes its name: a piece it cannot change is
-    // not the piece that was asked for, and goes with the writer.
-    if (state == PieceFile::State::Whole && gain.any()) {
-        if (const auto why = applyGain(file.temporary(), gain))
-            return refuse(failureLine(*why, song, target));
-    }
-    if (state == PieceFile::State::Whole)
-        state = writer.name();
-    if (state == PieceFile::State::Failed)
-        return refuse(failureLine(*writer.error(), song, toStream ? std::filesystem::path(standardOutput) : target));
+    copyThrough(cut);
+    if (cut.changeGain() == CutPipeline::State::Failed)
+        return refuse(failureLine(*cut.error()));
     if (toStream)
         return CommandLineOk;
     const std::int64_t samples = piece.endSample - piece.startSample;

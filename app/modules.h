@@ -38,10 +38,9 @@ extern "C" __attribute__((visibility("default"))) int mp3cutterRunWindow(int arg
 using MakePlayer = PlayerEngine *(*)(QObject *parent);
 extern "C" __attribute__((visibility("default"))) PlayerEngine *mp3cutterMakePlayer(QObject *parent);
 
-/// The tags' module and its entry points: SongTags::read and SongTags::renderForPiece, with the
-/// tag as bytes. What they return is allocated with malloc, for the caller to free; null with a
-/// size of 0 for no tag. The module keeps its own symbols to itself, so that its SongTags is
-/// TagLib's and not the one that calls into it.
+/// The tags' module and its entry points: TagReader::read and TagReader::renderForPiece of TagLib's
+/// reader, with the tag as bytes. What they return is allocated with malloc, for the caller to
+/// free; null with a size of 0 for no tag.
 #define MP3CUTTER_TAGS_MODULE "libmp3cutter-tags.so"
 #define MP3CUTTER_TAGS_READ "mp3cutterReadTags"
 #define MP3CUTTER_TAGS_RENDER "mp3cutterRenderTags"
@@ -58,3 +57,7 @@ mp3cutterRenderTags(const unsigned char *tag, std::size_t size, long long length
 /// Whether the tags module is there to read and render tags: without it, songs read as untagged.
 /// It is loaded by the first call.
 bool tagsModuleLoads();
+
+class TagReader;
+/// The tags, read and rendered by the tags module: the program's one TagReader.
+const TagReader &moduleTags();

@@ -1,5 +1,6 @@
-// SongTags for the program itself: what engine/songtags.cpp does with TagLib, done by the tags
-// module, which is loaded only when a song's tags are read.
+// The program's tags: TagLib's, in the tags module, which is loaded only when a song's tags are
+// read. What crosses into the module is plain bytes, allocated with malloc: the module has a C++
+// library of its own.
 
 #include "app/modules.h"
 #include "engine/songtags.h"
@@ -37,27 +38,41 @@ bool tagsModuleLoads()
     return tagsModule().read && tagsModule().render;
 }
 
-SongTags SongTags::read(const std::filesystem::path &song)
-{
-    if (!tagsModuleLoads()) {
-        // Once, as the window reads the tags of every song chosen.
-        static std::once_flag said;
-        std::call_once(said, [] {
-            std::fputs("mp3cutter：找不到标签组件（" MP3CUTTER_TAGS_MODULE "），铃声不带歌曲的标签；请重新安装本程序\n",
-                       stderr);
-        });
-        return {};
-    }
-    std::size_t size = 0;
-    unsigned char *bytes = tagsModule().read(song.c_str(), &size);
-    return fromBytes(taken(bytes, size));
-}
+namespace {
 
-std::vector<std::uint8_t> SongTags::renderForPiece(std::int64_t lengthMs) const
+class ModuleTags : public TagReader
 {
-    if (empty() || !tagsModuleLoads())
-        return {};
-    std::size_t size = 0;
-    unsigned char *bytes = tagsModule().render(m_tag.data(), m_tag.size(), lengthMs, &size);
-    return taken(bytes, size);
+public:
+    SongTags read(const std::filesystem::path &song) const override
+    {
+        if (!tagsModuleLoads()) {
+            // Once, as the window reads the tags of every song chosen.
+            static std::once_flag said;
+            std::call_once(said, [] {
+                std::fputs("mp3cutter：找不到标签组件（" MP3CUTTER_TAGS_MODULE "），铃声不带歌曲的标签；请重新安装本程序\n",
+                           stderr);
+            });
+            return {};
+        }
+        std::size_t size = 0;
+        unsigned char *bytes = tagsModule().read(song.c_str(), &size);
+        return SongTags::fromBytes(taken(bytes, size));
+    }
+
+    std::vector<std::uint8_t> renderForPiece(const SongTags &tags, std::int64_t lengthMs) const override
+    {
+        if (tags.empty() || !tagsModuleLoads())
+            return {};
+        std::size_t size = 0;
+        unsigned char *bytes = tagsModule().render(tags.bytes().data(), tags.bytes().size(), lengthMs, &size);
+        return taken(bytes, size);
+    }
+};
+
+} // namespace
+
+const TagReader &moduleTags()
+{
+    static const ModuleTags tags;
+    return tags;
 }

@@ -1,5 +1,5 @@
 #include "app/modules.h"
-#include "engine/songtags.h"
+#include "engine/songtagslib.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -19,12 +19,12 @@ unsigned char *handedOver(const std::vector<std::uint8_t> &tag, std::size_t *siz
 
 extern "C" unsigned char *mp3cutterReadTags(const char *song, std::size_t *size)
 {
-    return handedOver(SongTags::read(song).bytes(), size);
+    return handedOver(tagLibTags().read(song).bytes(), size);
 }
 
 extern "C" unsigned char *mp3cutterRenderTags(const unsigned char *tag, std::size_t size, long long lengthMs,
                                                std::size_t *renderedSize)
 {
     const SongTags tags = SongTags::fromBytes(std::vector<std::uint8_t>(tag, tag + size));
-    return handedOver(tags.renderForPiece(lengthMs), renderedSize);
+    return handedOver(tagLibTags().renderForPiece(tags, lengthMs), renderedSize);
 }

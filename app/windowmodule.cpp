@@ -79,6 +79,7 @@ int runWindow(int argc, char *argv[], int &received)
         QApplication::installTranslator(&qtTexts);
 
     DesktopApp desktop(QApplication::arguments(), &makePlayer, QStringLiteral(MP3CUTTER_PLAYER_MODULE));
+    desktop.session().setTagReader(moduleTags());
     const ClosingSignals closing;
     desktop.window().show();
     const int status = QApplication::exec();

@@ -10,6 +10,8 @@
 
 #include <QThread>
 
+#include <cerrno>
+
 #include <cmath>
 #include <limits>
 
@@ -20,10 +22,12 @@ double kilobytes(qint64 bytes)
     return double(bytes) / 1024.0;
 }
 
-/// Failures of the piece that another folder may well not have.
-bool anotherFolderMayHelp(FileProblem problem)
+/// Failures of the piece that another folder may well not have: writing it, where the name is
+/// not too long for any folder.
+bool anotherFolderMayHelp(const CutError &error)
 {
-    return problem != FileProblem::Exists && problem != FileProblem::NameTooLong;
+    return (error.kind == CutError::Kind::Unwritable && error.error != ENAMETOOLONG)
+        || error.kind == CutError::Kind::Incomplete;
 }
 
 } // namespace
@@ -131,11 +135,11 @@ void CutSession::beginOpening(const QString &path)
     opening->path = path;
     opening->length = *length;
     // Reading every frame header of a long song takes longer than the window may stand still.
-    opening->thread = QThread::create([opening] {
+    opening->thread = QThread::create([opening, tags = m_tagReader] {
         const std::filesystem::path song = fileSystemPath(opening->path);
         opening->song = scanSong(song);
         if (opening->song)
-            opening->tags = SongTags::read(song);
+            opening->tags = tags->read(song);
     });
     connect(opening->thread, &QThread::finished, this, [this, opening] { finishOpening(opening); });
     opening->thread->start();
@@ -153,7 +157,7 @@ bool CutSession::openSourceNow(const QString &path)
         tellError(CutText::sourceNotMp3.arg(path));
         return false;
     }
-    takeSource(path, *length, std::move(song), SongTags::read(fileSystemPath(path)));
+    takeSource(path, *length, std::move(song), m_tagReader->read(fileSystemPath(path)));
     return true;
 }
 
@@ -285,6 +289,14 @@ void CutSession::markEndAndCutAt(double seconds)
     cut(seconds);
 }
 
+void CutSession::markAndCut(double startSeconds, double endSeconds)
+{
+    if (cutRunning())
+        return;
+    placeStart(startSeconds);
+    markEndAndCutAt(endSeconds);
+}
+
 qint64 CutSession::bytesBefore(double seconds) const
 {
     const qint64 frame = std::clamp<qint64>(m_song->sampleAt(seconds) / m_song->samplesPerFrame, 0,
@@ -369,9 +381,7 @@ std::optional<PiecePlan> CutSession::plan(double startSeconds, double endSeconds
         return std::nullopt;
     }
     if (const auto *failed = std::get_if<CutError>(&planned)) {
-        tellError(CutText::sourceReadFailed.arg(
-            CutText::problemText(failed->error ? QtFileSystem::problemOf(failed->error) : FileProblem::Changed),
-            m_state.sourcePath));
+        tellError(CutText::failure(*failed, false));
         return std::nullopt;
     }
     return std::move(std::get<PiecePlan>(planned));
@@ -423,7 +433,7 @@ CutSession::Writing CutSession::writingFor(const PiecePlan &plan, LastCut next, 
 PieceWriter::Job CutSession::jobFor(PiecePlan plan, const QString &target, FileSystem::Replace replace) const
 {
     // The piece is named only once whole, tags and all: a failure leaves nothing that looks like one.
-    const std::vector<std::uint8_t> tag = m_tags.renderForPiece(plan.lengthMs());
+    const std::vector<std::uint8_t> tag = m_tagReader->renderForPiece(m_tags, plan.lengthMs());
     return {m_state.sourcePath,
             std::move(plan.parts.ranges),
             QByteArray(reinterpret_cast<const char *>(tag.data()), qsizetype(tag.size())),
@@ -462,26 +472,16 @@ CutSession::Writing CutSession::endWriting(bool ok)
     return done;
 }
 
-void CutSession::tellRewriteFailed(const QString &failedPath, bool sourceFailed, FileProblem problem)
+void CutSession::finishCut(const std::optional<CutError> &error)
 {
-    tellError(sourceFailed ? CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath)
-                           : CutText::rewriteFailed.arg(CutText::problemText(problem), failedPath));
-}
-
-void CutSession::finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
-{
-    Writing done = endWriting(ok);
-    if (!ok) {
+    Writing done = endWriting(!error);
+    if (error) {
         m_state.mirrors.status = markingStatus();
         emit changed();
         emit cutEnded(false);
-        if (sourceFailed) {
-            tellError(CutText::sourceReadFailed.arg(CutText::problemText(problem), failedPath));
-            return;
-        }
-        const QString failed = CutText::pieceWriteFailed.arg(CutText::problemText(problem), failedPath);
+        const QString failed = CutText::failure(*error, false);
         // Pieces beside the song: another folder, which later cuts keep, and the same cut again.
-        if (!m_pieceName.isEmpty() || !anotherFolderMayHelp(problem)) {
+        if (!m_pieceName.isEmpty() || !anotherFolderMayHelp(*error)) {
             tellError(failed);
             return;
         }
@@ -639,14 +639,14 @@ void CutSession::showRewriteProgress(qint64 written)
     emit cutProgress(written, m_writer->job().length());
 }
 
-void CutSession::finishRewrite(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+void CutSession::finishRewrite(const std::optional<CutError> &error)
 {
     m_writer->deleteLater();
     m_writer = nullptr;
-    if (!ok) {
+    if (error) {
         m_state.gain = m_gainBefore;
         emit changed();
-        tellRewriteFailed(failedPath, sourceFailed, problem);
+        tellError(CutText::failure(*error, true));
         emit cutEnded(false);
         makeNextMove();
         return;
@@ -712,11 +712,11 @@ void CutSession::movePiece(double startSeconds, double endSeconds, MovedEnd move
                 &CutSession::showRewriteProgress);
 }
 
-void CutSession::finishMove(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem)
+void CutSession::finishMove(const std::optional<CutError> &error)
 {
-    Writing done = endWriting(ok);
-    if (!ok) {
-        tellRewriteFailed(failedPath, sourceFailed, problem);
+    Writing done = endWriting(!error);
+    if (error) {
+        tellError(CutText::failure(*error, true));
         emit cutEnded(false);
         makeNextMove();
         return;

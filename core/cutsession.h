@@ -46,6 +46,8 @@ public:
     bool opening() const { return m_opening != nullptr; }
     /// A piece is being written.
     bool cutRunning() const { return m_writer != nullptr; }
+    /// Reads the tags of each song taken from now on, for its pieces to carry; none until then.
+    void setTagReader(const TagReader &tags) { m_tagReader = &tags; }
     /// Cuts go to \a path instead of the name beside the song; empty for that name again.
     void setPieceName(const QString &path) { m_pieceName = path; }
 
@@ -64,6 +66,9 @@ public:
     /// The end mark at the song player's position, and the cut up to it.
     void markEndAndCut();
     void markEndAndCutAt(double seconds);
+    /// Both marks at once, as if the person had set them there, and the cut between them: a
+    /// proposed stretch taken as it is.
+    void markAndCut(double startSeconds, double endSeconds);
 
     /// Keeps the piece under a name the person chooses.
     void savePiece();
@@ -159,7 +164,7 @@ private:
     /// Cuts the piece between the marks asked since it was last cut, if any were.
     void makeNextMove();
     void movePiece(double startSeconds, double endSeconds, MovedEnd moved);
-    void finishMove(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    void finishMove(const std::optional<CutError> &error);
     /// Plays the kept piece afresh, from \a seconds into it.
     void playPiece(double seconds);
     /// Stops the piece player and lets go of the piece.
@@ -168,12 +173,11 @@ private:
     /// Lets go of the writer that has finished, keeping its job as the kept piece's when \a ok;
     /// what it was writing.
     Writing endWriting(bool ok);
-    void tellRewriteFailed(const QString &failedPath, bool sourceFailed, FileProblem problem);
-    void finishCut(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
-    using Finish = void (CutSession::*)(bool, const QString &, bool, FileProblem);
+    void finishCut(const std::optional<CutError> &error);
+    using Finish = void (CutSession::*)(const std::optional<CutError> &);
     void startWriter(PieceWriter::Job job, Finish finished, void (CutSession::*progressed)(qint64));
     void chooseGain(bool GainChoice::*choice, bool on);
-    void finishRewrite(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    void finishRewrite(const std::optional<CutError> &error);
     void showRewriteProgress(qint64 written);
     /// What the choice asks of a piece.
     GainChange gainChange() const;
@@ -191,6 +195,7 @@ private:
     /// The last song taken: what a cancelled choice takes again.
     QString m_lastTaken;
     std::optional<SongMap> m_song;
+    const TagReader *m_tagReader = &noTags();
     SongTags m_tags;
     std::optional<MarkProblem> m_markProblem;
     std::unique_ptr<Opening> m_opening;

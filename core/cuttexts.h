@@ -19,6 +19,8 @@ inline constexpr char endBeforeStart[] = "终点不能在起点之前！";
 inline constexpr char marksTooClose[] = "起点和终点相隔不到一帧（%1毫秒），剪不出声音！\n请把终点放在起点之后更远的地方。";
 inline constexpr char sourceReadFailed[] = "读取源文件失败（%1），剪切已取消：\n%2";
 inline constexpr char pieceWriteFailed[] = "无法写入文件（%1），剪切已取消：\n%2";
+inline constexpr char gainFailed[] = "无法淡入淡出或调整音量（%1），什么也没有写出：\n%2";
+inline constexpr char rewriteFailed[] = "无法改写铃声（%1），铃声保持原样：\n%2";
 inline constexpr char targetIsSource[] = "铃声不能写到正在剪切的歌曲上：\n%1";
 inline constexpr char replaceTarget[] = "文件已存在，是否替换？\n%1";
 /// What the command line says where the window would ask whether to replace.
@@ -46,9 +48,9 @@ inline std::string pastEnd(bool start, double seconds, double length, double fra
         + tenths(length, false) + " 秒：\n%1";
 }
 
-/// The cause a failed change of a piece's gain names, in a few words; \a systemWords says the
-/// errno behind it as the front end words it.
-inline std::string gainCause(const CutError &error, const std::string &systemWords)
+/// The cause a failed cut names, in a few words; \a systemWords says the errno behind it as the
+/// front end words it.
+inline std::string cause(const CutError &error, const std::string &systemWords)
 {
     switch (error.kind) {
     case CutError::Kind::NoAudio:
@@ -70,11 +72,44 @@ inline std::string gainCause(const CutError &error, const std::string &systemWor
     case CutError::Kind::Incomplete:
         return "写入的内容不完整";
     case CutError::Kind::Taken:
-        return "文件已存在";
+        return "已有同名文件";
     case CutError::Kind::Undecodable:
         return "无法解码铃声";
     }
     return systemWords;
+}
+
+/// Whether \a error is the song's: it could not be read, or changed while it was.
+inline bool ofSong(const CutError &error)
+{
+    return error.kind == CutError::Kind::Unreadable || error.kind == CutError::Kind::Changed;
+}
+
+/// The one sentence that says why a cut failed, naming the file it failed on; \a systemWords says
+/// the errno behind it as the front end words it. A piece that was \a recut, from the song into
+/// its own place, stays as it was.
+inline std::string failure(const CutError &error, const std::string &systemWords, bool recut)
+{
+    const char *text = ofSong(error) ? sourceReadFailed
+        : recut                      ? rewriteFailed
+        : error.kind == CutError::Kind::Unwritable || error.kind == CutError::Kind::Incomplete
+            || error.kind == CutError::Kind::Taken
+        ? pieceWriteFailed
+        : gainFailed;
+    // Said in a sentence of its own, reading or writing goes without saying.
+    const bool ofSystem = error.kind == CutError::Kind::Unreadable || error.kind == CutError::Kind::Unwritable;
+    const std::string values[] = {ofSystem && text != gainFailed ? systemWords : cause(error, systemWords),
+                                  error.path.string()};
+    std::string sentence;
+    for (const char *at = text; *at; ++at) {
+        if (at[0] == '%' && (at[1] == '1' || at[1] == '2')) {
+            sentence += values[at[1] - '1'];
+            ++at;
+        } else {
+            sentence += *at;
+        }
+    }
+    return sentence;
 }
 
 } // namespace CutWords

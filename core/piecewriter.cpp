@@ -6,6 +6,42 @@
 
 #include <QThread>
 
+#include <cerrno>
+
+namespace {
+
+/// The errno a file system's problem stands for, as the engine's errors carry it; 0 for none.
+int errnoOf(FileProblem problem)
+{
+    switch (problem) {
+    case FileProblem::None:
+    case FileProblem::Changed:
+        return 0;
+    case FileProblem::Missing:
+        return ENOENT;
+    case FileProblem::NoPermission:
+        return EACCES;
+    case FileProblem::ReadOnly:
+        return EROFS;
+    case FileProblem::NoSpace:
+        return ENOSPC;
+    case FileProblem::TooLarge:
+        return EFBIG;
+    case FileProblem::NameTooLong:
+        return ENAMETOOLONG;
+    case FileProblem::NotAFile:
+        return EISDIR;
+    case FileProblem::Exists:
+        return EEXIST;
+    case FileProblem::Incomplete:
+    case FileProblem::Other:
+        break;
+    }
+    return EIO;
+}
+
+} // namespace
+
 /// The song, read through the session's file system.
 class PieceWriter::Source : public PieceSource
 {
@@ -20,26 +56,25 @@ public:
     {
         m_device = m_files.openRead(m_path);
         if (!m_device)
-            m_problem = m_files.lastProblem();
+            m_error = errnoOf(m_files.lastProblem());
         return m_device != nullptr;
     }
     bool read(std::int64_t at, std::uint8_t *to, std::size_t n) override
     {
         if (m_device->seek(at) && m_device->read(reinterpret_cast<char *>(to), qint64(n)) == qint64(n))
             return true;
-        // Without an error of its own, a short read means the song got shorter since it was measured.
-        m_problem = m_device->problem() == FileProblem::None ? FileProblem::Changed : m_device->problem();
+        // Without an error of its own, a short read means the song got shorter since it was
+        // measured: no errno, which the pipeline takes for a changed song.
+        m_error = errnoOf(m_device->problem());
         return false;
     }
-    // The file system says why in its own words: problem().
-    int error() const override { return 0; }
-    FileProblem problem() const { return m_problem; }
+    int error() const override { return m_error; }
 
 private:
     FileSystem &m_files;
     QString m_path;
     std::unique_ptr<FileDevice> m_device;
-    FileProblem m_problem = FileProblem::None;
+    int m_error = 0;
 };
 
 /// The piece, written through the session's file system to a temporary file beside the target.
@@ -90,8 +125,9 @@ public:
             m_temporary.clear();
             return Naming::Named;
         }
-        failed(m_files.lastProblem());
-        return m_problem == FileProblem::Exists ? Naming::Taken : Naming::Failed;
+        const FileProblem problem = m_files.lastProblem();
+        failed(problem);
+        return problem == FileProblem::Exists ? Naming::Taken : Naming::Failed;
     }
     void discard() override
     {
@@ -100,16 +136,13 @@ public:
             m_files.remove(m_temporary);
         m_temporary.clear();
     }
-    // The file system says why in its own words: problem().
-    int error() const override { return 0; }
-    FileProblem problem() const { return m_problem; }
-    /// The piece's file while it is written and whole, before it takes its name.
-    const QString &temporary() const { return m_temporary; }
+    int error() const override { return m_error; }
+    std::filesystem::path file() const override { return fileSystemPath(m_temporary); }
 
 private:
     bool failed(FileProblem problem)
     {
-        m_problem = problem;
+        m_error = errnoOf(problem);
         return false;
     }
 
@@ -118,7 +151,7 @@ private:
     FileSystem::Replace m_replace;
     QString m_temporary;
     std::unique_ptr<FileDevice> m_device;
-    FileProblem m_problem = FileProblem::None;
+    int m_error = 0;
 };
 
 namespace {
@@ -143,8 +176,9 @@ PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
     , m_job(std::move(job))
     , m_source(std::make_unique<Source>(files, m_job.sourcePath))
     , m_target(std::make_unique<Target>(files, m_job.targetPath, m_job.replace))
-    , m_file(std::make_unique<PieceFile>(PieceParts{bytesOf(m_job.tag), m_job.header, m_job.lead, m_job.ranges},
-                                         *m_source, *m_target))
+    , m_pipeline(std::make_unique<CutPipeline>(PieceParts{bytesOf(m_job.tag), m_job.header, m_job.lead, m_job.ranges},
+                                               m_job.gain, *m_source, *m_target, fileSystemPath(m_job.sourcePath),
+                                               fileSystemPath(m_job.targetPath)))
 {
     // Not a queued call: on the GLib event loop those run ahead of due timers, which then got a
     // turn only every other chunk.
@@ -154,7 +188,7 @@ PieceWriter::PieceWriter(FileSystem &files, Job job, QObject *parent)
 
 PieceWriter::~PieceWriter()
 {
-    // The gain's thread works on the piece's file: it must be done with it before the piece file
+    // The gain's thread works on the piece's file: it must be done with it before the pipeline
     // goes, and with it what it wrote.
     joinGainThread();
 }
@@ -166,34 +200,28 @@ void PieceWriter::start()
 
 void PieceWriter::copyChunk()
 {
-    const PieceFile::State state = m_file->step(chunkSize);
-    if (state == PieceFile::State::Writing) {
-        emit progressed(m_file->written());
+    switch (m_pipeline->step(chunkSize)) {
+    case CutPipeline::State::Copying:
+        emit progressed(m_pipeline->written());
         m_nextChunk.start(0);
-    } else if (state == PieceFile::State::Failed) {
-        fail();
-    } else if (m_job.gain.any()) {
+        return;
+    case CutPipeline::State::Changing:
         changeGain();
-    } else {
-        name();
+        return;
+    case CutPipeline::State::Written:
+    case CutPipeline::State::Failed:
+        end();
+        return;
     }
 }
 
 void PieceWriter::changeGain()
 {
-    m_gainThread = QThread::create([this, piece = fileSystemPath(m_target->temporary()), gain = m_job.gain] {
-        m_gainProblem = applyGain(piece, gain);
-    });
+    m_gainThread = QThread::create([pipeline = m_pipeline.get()] { pipeline->changeGain(); });
     m_gainThread->setParent(this);
     connect(m_gainThread, &QThread::finished, this, [this] {
         joinGainThread();
-        if (m_gainProblem) {
-            const bool ofTheSystem = m_gainProblem->kind == CutError::Kind::Unwritable
-                || m_gainProblem->kind == CutError::Kind::Unreadable;
-            fail(m_job.targetPath, false, ofTheSystem ? QtFileSystem::problemOf(m_gainProblem->error) : FileProblem::Other);
-        }
-        else
-            name();
+        end();
     });
     m_gainThread->start();
 }
@@ -208,36 +236,7 @@ void PieceWriter::joinGainThread()
     }
 }
 
-void PieceWriter::name()
+void PieceWriter::end()
 {
-    if (m_file->name() == PieceFile::State::Written)
-        emit finished(true, QString(), false, FileProblem::None);
-    else
-        fail();
-}
-
-void PieceWriter::fail()
-{
-    switch (m_file->error()->kind) {
-    case CutError::Kind::Unreadable:
-    case CutError::Kind::Changed:
-        fail(m_job.sourcePath, true, m_source->problem());
-        return;
-    case CutError::Kind::Incomplete:
-        fail(m_job.targetPath, false, FileProblem::Incomplete);
-        return;
-    case CutError::Kind::Taken:
-        fail(m_job.targetPath, false, FileProblem::Exists);
-        return;
-    default:
-        break;
-    }
-    fail(m_job.targetPath, false, m_target->problem());
-}
-
-void PieceWriter::fail(const QString &path, bool sourceFailed, FileProblem problem)
-{
-    // A piece that failed after it was whole (its gain) is removed with the piece file.
-    m_file.reset();
-    emit finished(false, path, sourceFailed, problem);
+    emit finished(m_pipeline->error());
 }

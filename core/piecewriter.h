@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/cutpipeline.h"
 #include "engine/gain.h"
 #include "engine/piecefile.h"
 #include "engine/placement.h"
@@ -18,16 +19,15 @@
 
 class QThread;
 
-/// Writes one piece of a source file with the engine's PieceFile, through the session's file
-/// system: its tag, its header frame, its lead frames, then the source's bytes of each of its
-/// ranges, to a temporary file beside the target. Once the piece is whole its gain changes as the
-/// job asks, on another thread, since that may decode the whole piece; then it takes the target's
-/// name, replacing a file there only when the job says so. A failure never leaves a half-written
-/// file under the target's name, and leaves no temporary file either.
+/// Drives the engine's CutPipeline for the session, through the session's file system: the piece
+/// is written to a temporary file beside the target a chunk at a time on the event loop, its gain
+/// changed on another thread, since that may decode the whole piece, and it then takes the
+/// target's name, replacing a file there only when the job says so. A failure never leaves a
+/// half-written file under the target's name, and leaves no temporary file either.
 ///
-/// The copy runs on the event loop a chunk at a time, so a window stays live while a long piece
-/// is written, without a nested loop, and a piece longer than a chunk always reports progress.
-/// Destroying a writer that has not finished abandons the copy the same way as a failure.
+/// Chunks on the event loop keep a window live while a long piece is written, without a nested
+/// loop, and a piece longer than a chunk always reports progress. Destroying a writer that has
+/// not finished abandons the cut the same way as a failure.
 class PieceWriter : public QObject
 {
     Q_OBJECT
@@ -66,9 +66,8 @@ signals:
     /// After each chunk of the copy but the last: bytes of the piece written so far, tag and
     /// header included.
     void progressed(qint64 written);
-    /// \a failedPath names the file that could not be read or written, and \a problem says why;
-    /// empty and None on success.
-    void finished(bool ok, const QString &failedPath, bool sourceFailed, FileProblem problem);
+    /// Empty when the piece has its name, else why not.
+    void finished(const std::optional<CutError> &error);
 
 private:
     class Source;
@@ -77,17 +76,13 @@ private:
     void copyChunk();
     void changeGain();
     void joinGainThread();
-    void name();
-    void fail();
-    void fail(const QString &path, bool sourceFailed, FileProblem problem);
+    void end();
 
     Job m_job;
     std::unique_ptr<Source> m_source;
     std::unique_ptr<Target> m_target;
-    std::unique_ptr<PieceFile> m_file;
+    std::unique_ptr<CutPipeline> m_pipeline;
     QThread *m_gainThread = nullptr;
-    /// Why the gain could not be changed; written by m_gainThread, read once it has finished.
-    std::optional<CutError> m_gainProblem;
     /// Zero-interval, so the next chunk waits until the event loop has nothing else pending.
     QTimer m_nextChunk;
 };

@@ -2,6 +2,7 @@
 
 #include "core/cuttexts.h"
 #include "platform/filesystem.h"
+#include "platform/qtfilesystem.h"
 
 #include <QString>
 
@@ -36,7 +37,7 @@ inline const QString folderTitle = QStringLiteral("选择存放铃声的文件�
 inline const QString targetIsSource = QString::fromUtf8(CutWords::targetIsSource);
 inline const QString replaceTarget = QString::fromUtf8(CutWords::replaceTarget);
 inline const QString saveFailed = QStringLiteral("无法保存文件（%1）：\n%2");
-inline const QString rewriteFailed = QStringLiteral("无法改写铃声（%1），铃声保持原样：\n%2");
+inline const QString rewriteFailed = QString::fromUtf8(CutWords::rewriteFailed);
 inline const QString nothingToSave = QStringLiteral("没有可保存的文件！");
 inline const QString pieceNotRemoved = QStringLiteral("无法删除铃声（%1），铃声仍在原处：\n%2\n可以保存它，或者留下它继续剪切。");
 
@@ -76,6 +77,13 @@ inline QString problemText(FileProblem problem)
         break;
     }
     return QStringLiteral("读写出错");
+}
+
+/// Why a cut failed, as the window says it: the errno in the words above.
+inline QString failure(const CutError &error, bool recut)
+{
+    return QString::fromStdString(
+        CutWords::failure(error, problemText(QtFileSystem::problemOf(error.error)).toStdString(), recut));
 }
 
 } // namespace CutText

@@ -31,8 +31,14 @@ PieceFile::PieceFile(PieceParts parts, PieceSource &source, PieceTarget &target)
 
 PieceFile::~PieceFile()
 {
+    discard();
+}
+
+void PieceFile::discard()
+{
     if ((m_state == State::Writing || m_state == State::Whole) && m_created)
         m_target.discard();
+    m_created = false;
 }
 
 PieceFile::State PieceFile::run()

@@ -57,6 +57,9 @@ public:
     /// Removes whatever was created; what a stream was given stays given.
     virtual void discard() = 0;
     virtual int error() const = 0;
+    /// The piece's own file while it is whole and not yet named, where a later step changes it
+    /// (its gain); empty for a stream.
+    virtual std::filesystem::path file() const { return {}; }
 };
 
 /// Writes one piece: its tag, its header frame, its lead frames, then the song's bytes of each of
@@ -88,6 +91,8 @@ public:
     State name();
     /// Goes on to the end, the name given.
     State run();
+    /// Removes a piece that is whole but is not to be named after all.
+    void discard();
 
     State state() const { return m_state; }
     /// What a failed piece failed on: the song (Unreadable, Changed) or the piece (Unwritable,
@@ -162,7 +167,7 @@ public:
     int error() const override { return m_error; }
     /// The piece's file while it is written and whole, before it takes its name; while it is,
     /// a signal that ends the program removes it (removeLeftovers()).
-    const std::filesystem::path &temporary() const { return m_temporary; }
+    std::filesystem::path file() const override { return m_temporary; }
 
 private:
     bool failed();

@@ -1,6 +1,8 @@
 #include "gui/frm.h"
 
+#include "core/chorusfinder.h"
 #include "core/cutsession.h"
+#include "core/waveformloader.h"
 #include "core/numbertext.h"
 #include "core/texts.h"
 #include "engine/gain.h"
@@ -164,7 +166,12 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     folderLabel->setGeometry(twips(240, 3570, 975, 255));
     m_outputFolderBox = new QLineEdit(m_panes[1]);
     m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
-    m_outputFolderBox->setGeometry(twips(1200, 3540, 4455, 300));
+    m_outputFolderBox->setGeometry(twips(1200, 3540, 3255, 300));
+    // Beside the folder, under the end button: shown while the song has a proposed stretch.
+    m_proposalButton = styledButton(QStringLiteral("cmdSuggest"), FrmText::takeProposal, m_panes[1],
+                                    twips(4560, 3510, 1095, 345), paleYellow);
+    m_proposalButton->hide();
+    m_chorusFinder = new ChorusFinder(this);
     m_outputFolderBox->setEnabled(false);
     m_statusLabel = new QLabel(m_panes[1]);
     m_statusLabel->setObjectName(QStringLiteral("lb"));
@@ -228,6 +235,17 @@ void Frm::connectControls()
     connect(m_chooseAgainButton, &QPushButton::clicked, &m_session, &CutSession::chooseAgain);
     connect(m_markStartButton, &QPushButton::clicked, &m_session, &CutSession::markStart);
     connect(m_markEndButton, &QPushButton::clicked, &m_session, &CutSession::markEndAndCut);
+    connect(m_proposalButton, &QPushButton::clicked, this, [this] {
+        if (m_proposal)
+            m_session.markAndCut(m_proposal->startSeconds, m_proposal->endSeconds);
+    });
+    // The proposal comes from the song's own decode, once whole, and goes with the song.
+    connect(m_songBar->waveform()->loader(), &WaveformLoader::analysisReady, m_chorusFinder, &ChorusFinder::find);
+    connect(m_chorusFinder, &ChorusFinder::found, this, &Frm::showProposal);
+    connect(&m_session, &CutSession::sourceTaken, this, [this] {
+        m_chorusFinder->cancel();
+        showProposal(std::nullopt);
+    });
     connect(m_saveButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::savePiece); });
     connect(m_recutButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::throwAway); });
     connect(m_continueButton, &QPushButton::clicked, this, [this] { unlessJustShown(&CutSession::keepAndStartOver); });
@@ -267,6 +285,14 @@ void Frm::connectControls()
         unsetCursor();
         showState();
     });
+}
+
+void Frm::showProposal(std::optional<ChorusProposal> proposal)
+{
+    m_proposal = proposal;
+    m_songBar->waveform()->setProposal(proposal ? std::optional(TimeWindow{proposal->startSeconds, proposal->endSeconds})
+                                                : std::nullopt);
+    m_proposalButton->setVisible(proposal.has_value());
 }
 
 void Frm::formLoad()

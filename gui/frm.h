@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/chorus.h"
+
 #include "core/waveform.h"
 #include "gui/frma.h"
 #include "platform/audiodecoder.h"
@@ -11,6 +13,7 @@
 #include <array>
 #include <optional>
 
+class ChorusFinder;
 class CutSession;
 class QCheckBox;
 class PieceView;
@@ -51,6 +54,7 @@ private:
     void formLoad();
     /// Shows what the session holds.
     void showState();
+    void showProposal(std::optional<ChorusProposal> proposal);
     /// Keeps the marks of the cut that has just opened step three, for the song's waveform.
     void rememberCut();
     void showAbout();
@@ -74,6 +78,11 @@ private:
     QLineEdit *m_sourceBox = nullptr;
     StyledButton *m_chooseAgainButton = nullptr;
     TransportBar *m_songBar = nullptr;
+    /// Shown while the song has a proposed stretch, which it takes.
+    StyledButton *m_proposalButton = nullptr;
+    ChorusFinder *m_chorusFinder = nullptr;
+    /// The stretch proposed for the song, as the finder gave it.
+    std::optional<ChorusProposal> m_proposal;
     StyledButton *m_markStartButton = nullptr;
     StyledButton *m_markEndButton = nullptr;
     QLabel *m_statusLabel = nullptr;

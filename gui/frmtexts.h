@@ -21,6 +21,8 @@ inline const QString folderLabel = QStringLiteral("存放位置：");
 inline const QString reselect = QStringLiteral("重新选择");
 inline const QString markStart = QStringLiteral("以此为起点(&S)");
 inline const QString markEnd = QStringLiteral("以此为终点(&P)");
+/// Takes the stretch proposed on the waveform as the two marks, and cuts.
+inline const QString takeProposal = QStringLiteral("采用建议(&A)");
 inline const QString save = QStringLiteral("OK！保存");
 inline const QString recut = QStringLiteral("NO！重新剪切");
 inline const QString continueCutting = QStringLiteral("继续剪切！");

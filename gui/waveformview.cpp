@@ -25,6 +25,7 @@ const QString start = QStringLiteral("起点 %1");
 const QString end = QStringLiteral("终点 %1");
 const QString lastCut = QStringLiteral("上次剪切 %1–%2");
 const QString separator = QStringLiteral("　");
+const QString proposal = QStringLiteral("建议 %1–%2");
 } // namespace WaveText
 
 /// Each wheel notch or + / − halves or doubles the time shown.
@@ -112,6 +113,15 @@ void WaveformView::setDecoders(AudioDecoderFactory decoders)
     m_loader = new WaveformLoader(std::move(decoders), this);
     connect(m_loader, &WaveformLoader::changed, this, &WaveformView::peaksChanged);
     sourceChanged();
+}
+
+void WaveformView::setProposal(std::optional<TimeWindow> stretch)
+{
+    if (stretch == m_proposal)
+        return;
+    m_proposal = stretch;
+    describe();
+    update();
 }
 
 void WaveformView::setMarks(std::optional<double> start, std::optional<TimeWindow> kept)
@@ -228,6 +238,8 @@ void WaveformView::setZoom(std::optional<TimeWindow> window)
 QString WaveformView::marksText() const
 {
     QStringList parts;
+    if (m_proposal)
+        parts << WaveText::proposal.arg(clockText(m_proposal->from), clockText(m_proposal->to));
     if (m_start)
         parts << WaveText::start.arg(clockText(*m_start));
     // The last cut's end belongs beside its own start only; a start marked since stands alone.
@@ -289,6 +301,16 @@ void WaveformView::paintEvent(QPaintEvent *event)
         QColor shade = wave;
         shade.setAlpha(60);
         painter.fillRect(QRectF(xOf(m_kept->from), 0, xOf(m_kept->to) - xOf(m_kept->from), height()), shade);
+    }
+
+    // The proposal under the sound too, in the start mark's colour: where a start might go.
+    if (m_proposal) {
+        QColor shade = startColour;
+        shade.setAlpha(55);
+        const QRectF band(xOf(m_proposal->from), 0, xOf(m_proposal->to) - xOf(m_proposal->from), height());
+        painter.fillRect(band, shade);
+        shade.setAlpha(200);
+        painter.fillRect(QRectF(band.left(), 0, band.width(), 2), shade);
     }
 
     QColor axis = wave;

@@ -45,6 +45,9 @@ public:
     void setDecoders(AudioDecoderFactory decoders);
     /// The marks, in seconds of the sound: the start, and the stretch the last cut kept.
     void setMarks(std::optional<double> start, std::optional<TimeWindow> kept);
+    /// The stretch proposed for a ringtone, shown with its times; empty for none.
+    void setProposal(std::optional<TimeWindow> stretch);
+    std::optional<TimeWindow> proposal() const { return m_proposal; }
 
     /// The time shown, in seconds: all of the sound, or less once zoomed in.
     TimeWindow shown() const;
@@ -83,6 +86,7 @@ private:
     WaveformLoader *m_loader = nullptr;
     std::optional<double> m_start;
     std::optional<TimeWindow> m_kept;
+    std::optional<TimeWindow> m_proposal;
     /// The stretch zoomed in to; empty while all of the sound shows.
     std::optional<TimeWindow> m_zoom;
     /// Where the position line is drawn: only the strips it leaves and enters are drawn again.

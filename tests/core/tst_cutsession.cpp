@@ -229,20 +229,31 @@ private slots:
     {
         QTest::addColumn<double>("start");
         QTest::addColumn<double>("end");
-        QTest::newRow("from the very beginning") << 0.0 << 60.0;
-        QTest::newRow("across frame borders") << 30.0105 << 61.2345;
-        QTest::newRow("the whole song") << 0.0 << cbrSongSeconds(3'000'000);
-        QTest::newRow("just over a frame") << 100.0 << 100.025;
+        // Both marks at once, as a proposed stretch is taken, wherever the player stands.
+        QTest::addColumn<bool>("atOnce");
+        QTest::newRow("from the very beginning") << 0.0 << 60.0 << false;
+        QTest::newRow("across frame borders") << 30.0105 << 61.2345 << false;
+        QTest::newRow("the whole song") << 0.0 << cbrSongSeconds(3'000'000) << false;
+        QTest::newRow("just over a frame") << 100.0 << 100.025 << false;
+        QTest::newRow("at once, across frame borders") << 30.0105 << 61.2345 << true;
     }
 
     void theMarksLandOnTheirSamples()
     {
         QFETCH(double, start);
         QFETCH(double, end);
+        QFETCH(bool, atOnce);
         rig->song.nextDuration = 200;   // the player may say it plays further than the frames go
         QVERIFY(rig->choose(source));
-        rig->markAt(start);
-        QVERIFY(rig->cutAt(end));
+        if (atOnce) {
+            rig->song.moveTo(12);
+            rig->session.markAndCut(start, end);
+            QVERIFY(rig->waitForCut());
+            QVERIFY(state().startMark == start);
+        } else {
+            rig->markAt(start);
+            QVERIFY(rig->cutAt(end));
+        }
         const PieceReading reading = readPiece(piece(1), source);
         QCOMPARE(reading.firstSample, sampleAt(start));
         QCOMPARE(reading.endSample, sampleAt(end));

@@ -4,6 +4,7 @@
 
 #include "core/cutsession.h"
 #include "corefakes.h"
+#include "engine/songtagslib.h"
 #include "gapless.h"
 #include "platform/qtfilesystem.h"
 
@@ -137,6 +138,7 @@ void tst_SampleExact::pieceSoundsAsMarked()
     QtFileSystem files;
     FakePrompts prompts;
     CutSession session(files, prompts, nullptr, nullptr);
+    session.setTagReader(tagLibTags());
     session.setPieceName(piecePath);
     QVERIFY(session.openSourceNow(songPath(song)));
     QSignalSpy ended(&session, &CutSession::cutEnded);

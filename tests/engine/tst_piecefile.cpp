@@ -6,7 +6,7 @@
 #include "corefakes.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
-#include "engine/songtags.h"
+#include "engine/songtagslib.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -27,7 +27,7 @@ PieceParts pieceParts()
 {
     const auto map = scanSong(fileSystemPath(song));
     const Placement piece = std::get<Placement>(placePiece(*map, 1.0003, 2.5117));
-    return {SongTags::read(fileSystemPath(song)).renderForPiece(1511), pieceHeaderFrame(*map, piece),
+    return {tagLibTags().renderForPiece(tagLibTags().read(fileSystemPath(song)), 1511), pieceHeaderFrame(*map, piece),
             *leadFrames(*map, piece, fileSystemPath(song)), frameRanges(*map, piece)};
 }
 

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include "engine/songtagslib.h"
 #include "platform/mpg123decoder.h"
 #include "platform/qtplayerengine.h"
 #include "sessionrig.h"
@@ -25,6 +26,7 @@ Harness::Harness(Players players)
         fakePiece = static_cast<FakeEngine *>(piece.get());
     }
     session = std::make_unique<CutSession>(files, prompts, song.get(), piece.get());
+    session->setTagReader(tagLibTags());
     frm = std::make_unique<Frm>(*session, processes, &Mpg123Decoder::make);
     frm->show();
 }

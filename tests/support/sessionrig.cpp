@@ -1,5 +1,6 @@
 #include "sessionrig.h"
 
+#include "engine/songtagslib.h"
 #include "platform/qtfilesystem.h"
 
 #include <QSignalSpy>
@@ -8,6 +9,7 @@
 SessionRig::SessionRig()
     : session(files, prompts, &song, &piece)
 {
+    session.setTagReader(tagLibTags());
 }
 
 bool waitForOpening(CutSession &session)
@@ -52,6 +54,7 @@ bool cutAsTheCommandLineDoes(const QString &song, double startSeconds, double en
     QtFileSystem files;
     FakePrompts prompts;
     CutSession session(files, prompts, nullptr, nullptr);
+    session.setTagReader(tagLibTags());
     session.setPieceName(piece);
     if (!session.openSourceNow(song))
         return false;
