@@ -348,6 +348,18 @@ void PieceView::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Space:
         playOrPause(m_engine);
         break;
+    case Qt::Key_Escape:
+        if (!m_dragged) {
+            QWidget::keyPressEvent(event);
+            return;
+        }
+        // The held handle goes back, and letting it go asks nothing.
+        asked(*m_dragged) = {};
+        m_dragged.reset();
+        m_heldSong.reset();
+        describe();
+        update();
+        break;
     default:
         QWidget::keyPressEvent(event);
         return;

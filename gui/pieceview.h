@@ -29,7 +29,7 @@ TimeWindow surroundingsOf(TimeWindow piece, double songLength);
 /// the piece, a handle at each end with its time, and the piece player's position. A handle
 /// dragged and let go, or the focused end moved by ← / → (a tenth of a second, with Shift a
 /// second), asks for that end to move; [ and ] choose the end the keys move, Space plays and
-/// pauses. The view only asks: the ends it shows are those it is given, or those asked for
+/// pauses, Esc puts a held handle back. The view only asks: the ends it shows are those it is given, or those asked for
 /// while the piece is cut again.
 class PieceView : public QWidget
 {

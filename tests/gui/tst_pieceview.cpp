@@ -106,6 +106,18 @@ private slots:
         QCOMPARE(m_view->focusedEnd(), end);
     }
 
+    void escapePutsAHeldHandleBack()
+    {
+        QSignalSpy spy(m_view.get(), &PieceView::moveAsked);
+        QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at(12.5));
+        QTest::mouseMove(m_view.get(), at(14.0));
+        QTest::keyClick(m_view.get(), Qt::Key_Escape);
+        QCOMPARE(*m_view->shownPiece(), piece);
+        QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, at(14.0));
+        QVERIFY(spy.isEmpty());
+        QCOMPARE(*m_view->shownPiece(), piece);
+    }
+
     void aHandleHeldWhileThePieceGoesAsksNothing()
     {
         QSignalSpy spy(m_view.get(), &PieceView::moveAsked);
