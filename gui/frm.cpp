@@ -166,10 +166,10 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     folderLabel->setGeometry(twips(240, 3570, 975, 255));
     m_outputFolderBox = new QLineEdit(m_panes[1]);
     m_outputFolderBox->setObjectName(QStringLiteral("txtDestdir"));
-    m_outputFolderBox->setGeometry(twips(1200, 3540, 3255, 300));
+    m_outputFolderBox->setGeometry(twips(1200, 3540, 2940, 300));
     // Beside the folder, under the end button: shown while the song has a proposed stretch.
     m_proposalButton = styledButton(QStringLiteral("cmdSuggest"), FrmText::takeProposal, m_panes[1],
-                                    twips(4560, 3510, 1095, 345), paleYellow);
+                                    twips(4245, 3510, 1410, 345), paleYellow);
     m_proposalButton->hide();
     m_chorusFinder = new ChorusFinder(this);
     m_outputFolderBox->setEnabled(false);
