@@ -746,7 +746,9 @@ void CutSession::checkPiece()
 {
     KeptPiece &piece = *m_state.piece;
     piece.check.reset();
-    m_checker.check(m_state.sourcePath, *m_song, piece.startSeconds, piece.endSeconds, piece.path);
+    // Held to the fades and loudness its frames were written with, and to nothing else.
+    m_checker.check(m_state.sourcePath, *m_song, piece.startSeconds, piece.endSeconds, piece.path,
+                    gainChange(piece.gain));
 }
 
 void CutSession::takeCheck(const PieceCheck &check)
@@ -785,7 +787,11 @@ void CutSession::playPiece(double seconds)
 
 GainChange CutSession::gainChange() const
 {
-    const GainChoice &choice = m_state.gain;
+    return gainChange(m_state.gain);
+}
+
+GainChange CutSession::gainChange(const GainChoice &choice)
+{
     return {choice.fadeIn ? defaultFadeSeconds : 0.0, choice.fadeOut ? defaultFadeSeconds : 0.0, choice.maxVolume};
 }
 

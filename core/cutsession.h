@@ -185,6 +185,7 @@ private:
     void showRewriteProgress(qint64 written);
     /// What the choice asks of a piece.
     GainChange gainChange() const;
+    static GainChange gainChange(const GainChoice &choice);
     /// Only layer 3 has a global_gain to change.
     bool songTakesGain() const;
     void tellNoGain();
