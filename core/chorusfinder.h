@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/latestwork.h"
 #include "engine/chorus.h"
 
 #include <QObject>
@@ -17,7 +18,6 @@ class ChorusFinder : public QObject
     Q_OBJECT
 public:
     explicit ChorusFinder(QObject *parent = nullptr);
-    ~ChorusFinder() override;
 
     /// Looks for the chorus of the song whose sound is \a mono at \a sampleRate; found() tells.
     void find(std::shared_ptr<const std::vector<float>> mono, int sampleRate);
@@ -29,10 +29,5 @@ signals:
     void found(std::optional<ChorusProposal> proposal);
 
 private:
-    struct Shared;
-
-    void deliver(quint64 generation, std::optional<ChorusProposal> proposal);
-
-    /// What the worker thread shares with this object, which may be gone by the time it ends.
-    std::shared_ptr<Shared> m_shared;
+    LatestWork m_work;
 };

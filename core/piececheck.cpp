@@ -2,19 +2,6 @@
 
 #include "core/pathrules.h"
 
-#include <QThreadPool>
-
-#include <mutex>
-
-struct PieceChecker::Shared
-{
-    std::mutex mutex;
-    /// Null once the checker is gone.
-    PieceChecker *owner = nullptr;
-    /// Counts the checks asked for; only the last one's result is told.
-    quint64 latest = 0;
-};
-
 namespace {
 
 /// One thread for every checker: checks run one after the other, each decoding as fast as a
@@ -31,59 +18,26 @@ QThreadPool &checkThreads()
 
 PieceChecker::PieceChecker(QObject *parent)
     : QObject(parent)
-    , m_shared(std::make_shared<Shared>())
+    , m_work(checkThreads())
 {
-    m_shared->owner = this;
-}
-
-PieceChecker::~PieceChecker()
-{
-    // A check that ends after this line has nobody to tell.
-    const std::lock_guard lock(m_shared->mutex);
-    m_shared->owner = nullptr;
 }
 
 void PieceChecker::check(const QString &songPath, SongMap map, double startSeconds, double endSeconds,
                          const QString &piecePath, const GainChange &asked)
 {
-    quint64 generation = 0;
-    {
-        const std::lock_guard lock(m_shared->mutex);
-        generation = ++m_shared->latest;
-    }
     m_busy = true;
-    checkThreads().start([shared = m_shared, generation, song = fileSystemPath(songPath), map = std::move(map),
-                          startSeconds, endSeconds, piece = fileSystemPath(piecePath), asked] {
-        {
-            const std::lock_guard lock(shared->mutex);
-            if (!shared->owner || shared->latest != generation)
-                return;
-        }
-        const PieceCheck result = checkPiece(song, map, startSeconds, endSeconds, piece, asked);
-        // Held while the result is posted, so that the checker cannot go meanwhile; once posted,
-        // Qt drops it should the checker go before it arrives.
-        const std::lock_guard lock(shared->mutex);
-        if (PieceChecker *owner = shared->owner; owner && shared->latest == generation)
-            QMetaObject::invokeMethod(owner, [owner, generation, result] { owner->deliver(generation, result); },
-                                      Qt::QueuedConnection);
-    });
+    m_work.run(
+        this,
+        [song = fileSystemPath(songPath), map = std::move(map), startSeconds, endSeconds,
+         piece = fileSystemPath(piecePath), asked] { return checkPiece(song, map, startSeconds, endSeconds, piece, asked); },
+        [this](const PieceCheck &result) {
+            m_busy = false;
+            emit checked(result);
+        });
 }
 
 void PieceChecker::cancel()
 {
-    const std::lock_guard lock(m_shared->mutex);
-    ++m_shared->latest;
+    m_work.cancel();
     m_busy = false;
-}
-
-void PieceChecker::deliver(quint64 generation, const PieceCheck &check)
-{
-    {
-        // A check asked for after this one was posted drops it too.
-        const std::lock_guard lock(m_shared->mutex);
-        if (generation != m_shared->latest)
-            return;
-    }
-    m_busy = false;
-    emit checked(check);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "core/latestwork.h"
 #include "engine/piececheck.h"
 #include "engine/songmap.h"
 
 #include <QObject>
 #include <QString>
 
-#include <memory>
 
 /// Checks pieces against their songs (checkPiece()) on a worker thread, one after the other, so
 /// that the window goes on meanwhile. Only the check asked for last is told: one asked for
@@ -17,11 +17,10 @@ class PieceChecker : public QObject
     Q_OBJECT
 public:
     explicit PieceChecker(QObject *parent = nullptr);
-    ~PieceChecker() override;
 
     /// Checks the piece at \a piecePath, cut from the song at \a songPath (mapped by \a map)
-    /// between \a startSeconds and \a endSeconds, its gain changed as \a asked; checked() tells the result, unless another
-    /// check is asked for or cancel() comes first.
+    /// between \a startSeconds and \a endSeconds, its gain changed as \a asked; checked() tells
+    /// the result, unless another check is asked for or cancel() comes first.
     void check(const QString &songPath, SongMap map, double startSeconds, double endSeconds, const QString &piecePath,
                const GainChange &asked);
     /// Drops the check asked for last: nothing more is told.
@@ -33,11 +32,6 @@ signals:
     void checked(const PieceCheck &check);
 
 private:
-    struct Shared;
-
-    void deliver(quint64 generation, const PieceCheck &check);
-
-    /// What the worker threads share with this object, which may be gone by the time they end.
-    std::shared_ptr<Shared> m_shared;
+    LatestWork m_work;
     bool m_busy = false;
 };
