@@ -27,13 +27,13 @@ public:
     LatestWork(const LatestWork &) = delete;
     LatestWork &operator=(const LatestWork &) = delete;
 
-    /// Runs \a work on the pool and hands what it returns to \a tell, on \a receiver's thread,
+    /// Runs \a work on the pool and gives what it returns to \a hand, on \a receiver's thread,
     /// unless other work is asked for or cancel() comes first. \a receiver owns this.
-    template <typename Work, typename Tell>
-    void run(QObject *receiver, Work work, Tell tell)
+    template <typename Work, typename Hand>
+    void run(QObject *receiver, Work work, Hand hand)
     {
         const quint64 generation = m_shared->next();
-        m_pool.start([shared = m_shared, generation, receiver, work = std::move(work), tell = std::move(tell)]() mutable {
+        m_pool.start([shared = m_shared, generation, receiver, work = std::move(work), hand = std::move(hand)]() mutable {
             if (!shared->isLatest(generation))
                 return;
             auto result = work();
@@ -43,10 +43,10 @@ public:
             if (shared->alive && shared->latest == generation)
                 QMetaObject::invokeMethod(
                     receiver,
-                    [shared, generation, tell = std::move(tell), result = std::move(result)]() mutable {
+                    [shared, generation, hand = std::move(hand), result = std::move(result)]() mutable {
                         // Work asked for after this was posted drops it too.
                         if (shared->isLatest(generation))
-                            tell(std::move(result));
+                            hand(std::move(result));
                     },
                     Qt::QueuedConnection);
         });
