@@ -256,7 +256,6 @@ void CutSession::placeStart(double seconds)
 {
     refreshDuration();
     m_state.startMark = seconds;
-    m_state.mirrors.fileKB = roundedKB(m_state.fileLength);
     if (m_song)
         m_state.mirrors.sizeBoxes[0] = sizeBoxText(generalText(kilobytes(bytesBefore(seconds))));
     m_state.mirrors.status = markingStatus();
@@ -366,9 +365,8 @@ void CutSession::cut(double endSeconds)
     // 4. The piece's name, from the choices alone.
     LastCut next;
     next.srcName = fileNamePart(m_state.sourcePath);
-    next.srcPath = m_state.sourcePath;
     next.destDir = m_state.outputFolder;
-    next.endPos = generalText(endSeconds);
+    next.endMark = endSeconds;
     // 5. Its bytes, written under a name of their own until whole.
     writePiece(*startMark, endSeconds, std::move(*planned), std::move(next));
 }
@@ -494,7 +492,6 @@ void CutSession::finishCut(const std::optional<CutError> &error)
     }
     m_state.lastCut = std::move(done.cut);
     m_state.mirrors.sizeBoxes = done.sizeBoxes;
-    m_state.mirrors.fileKB = roundedKB(m_state.fileLength);
     m_state.mirrors.status = CutText::cutDone;
     if (m_songPlayer)
         m_songPlayer->pause();
@@ -710,7 +707,7 @@ void CutSession::movePiece(double startSeconds, double endSeconds, MovedEnd move
     if (!planned)
         return;
     LastCut next = m_state.lastCut;
-    next.endPos = generalText(endSeconds);
+    next.endMark = endSeconds;
     m_writing = writingFor(*planned, std::move(next), startSeconds, endSeconds);
     m_moved = moved;
     // Cut again from the song under the piece's own name, as a change of its gain is: the piece

@@ -35,10 +35,11 @@ struct CutChoices
 struct LastCut
 {
     QString srcName;            ///< file-name part of the song
-    QString srcPath;            ///< the song's path
     QString destDir;            ///< the output folder
-    QString endPos;             ///< the end mark: seconds, as text
-    QList<qint32> pieceSizes;   ///< the split plan, in bytes, from the first byte of the song
+    double endMark = 0;         ///< the end mark, in seconds of the song
+    /// The split plan, in bytes, from the first byte of the song: what the size boxes show, kept
+    /// as numbers for the tests that hold the boxes to the placement.
+    QList<qint32> pieceSizes;
 };
 
 /// The piece step three plays, as it is on disk now.
@@ -58,8 +59,8 @@ struct KeptPiece
 /// reads them back.
 struct CutMirrors
 {
-    SizeBoxes sizeBoxes{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};   ///< KB texts
-    double fileKB = 0.0;        ///< fileLength in KB, rounded to one decimal
+    /// KB texts of the three size boxes, which keep their names for tools that read the window.
+    SizeBoxes sizeBoxes{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};
     QString status;             ///< the line that says how far the marking has come
 };
 

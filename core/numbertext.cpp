@@ -134,11 +134,6 @@ std::optional<qint32> kbTextToBytes(const QString &t)
     return static_cast<qint32>(rounded);
 }
 
-double roundedKB(qint64 bytes)
-{
-    return validatedValue(oneDecimalText(bytes / 1024.0));
-}
-
 QString sizeBoxText(const QString &text)
 {
     return text.left(sizeBoxLength);

@@ -30,9 +30,6 @@ std::optional<double> textValue(const QString &t);
 /// the bytes do not fit in a qint32.
 std::optional<qint32> kbTextToBytes(const QString &t);
 
-/// \a bytes in KB as oneDecimalText() shows it.
-double roundedKB(qint64 bytes);
-
 /// Characters a size box holds; a longer text keeps its first ones.
 constexpr qsizetype sizeBoxLength = 8;
 

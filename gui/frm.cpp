@@ -6,6 +6,7 @@
 #include "core/numbertext.h"
 #include "core/texts.h"
 #include "engine/gain.h"
+#include "engine/piececheck.h"
 #include "gui/fonts.h"
 #include "gui/frma.h"
 #include "gui/frmtexts.h"
@@ -78,6 +79,32 @@ QString fadeNote(const GainChoice &gain, const SongMap *song, const TimeWindow &
                                                       : FrmText::fadeOut;
     return *done > 0 ? FrmText::fadeShortened.arg(which, generalText(std::round(*done * 10) / 10))
                      : FrmText::fadeLeftOut.arg(which);
+}
+
+/// What step three says of whether the piece is its song's sound, and in which colour: a fault
+/// in red, never left out.
+std::pair<QString, QColor> checkLine(const std::optional<PieceCheck> &check, const QPalette &palette)
+{
+    const QColor fault(0xc0, 0x1c, 0x1c);
+    if (!check)
+        return {FrmText::checking, palette.color(QPalette::Disabled, QPalette::WindowText)};
+    const auto tenths = [](double v) { return generalText(std::round(v * 10) / 10); };
+    switch (check->verdict) {
+    case PieceCheck::Verdict::Exact: {
+        const bool changed = check->fadeInSamples > 0 || check->fadeOutSamples > 0 || check->gainDb != 0;
+        return {changed ? FrmText::sameButLouder : FrmText::sameSamples, QColor(0x1b, 0x7a, 0x2e)};
+    }
+    case PieceCheck::Verdict::Offset:
+        return {FrmText::endsOffset.arg(tenths(check->startOffsetMs), tenths(check->endOffsetMs)),
+                palette.color(QPalette::WindowText)};
+    case PieceCheck::Verdict::Mismatch:
+        return {FrmText::differs.arg(clockText(check->sampleRate > 0 ? double(check->firstDifferentSample) / check->sampleRate
+                                                                     : 0.0)),
+                fault};
+    case PieceCheck::Verdict::Failed:
+        break;
+    }
+    return {FrmText::checkFailed, fault};
 }
 
 TransportBar *transportBar(PlayerEngine *engine, const QString &name, QWidget *pane, const QRect &where)
@@ -207,6 +234,10 @@ void Frm::buildControls(const AudioDecoderFactory &decoders)
     m_loopBox->setObjectName(QStringLiteral("chkLoop"));
     m_loopBox->setFocusPolicy(Qt::TabFocus);
     m_pieceBar->addControl(m_loopBox);
+    m_checkLine = new QLabel(m_pieceBar);
+    m_checkLine->setObjectName(QStringLiteral("lblCheck"));
+    m_checkLine->setContentsMargins(6, 0, 0, 0);
+    m_pieceBar->addControl(m_checkLine);
 
     // Hidden mirrors of the session's sizes, parked below the client area: what reads the
     // window's controls by name (tests, accessibility tools) finds them where it always did.
@@ -337,6 +368,11 @@ void Frm::showState()
     m_pieceView->showPiece(state.piece ? std::optional(TimeWindow{state.piece->startSeconds, state.piece->endSeconds})
                                        : std::nullopt,
                            state.duration, m_session.cutRunning());
+    const auto [line, colour] = state.piece ? checkLine(state.piece->check, palette()) : std::pair<QString, QColor>();
+    m_checkLine->setText(line);
+    QPalette linePalette = m_checkLine->palette();
+    linePalette.setColor(QPalette::WindowText, colour);
+    m_checkLine->setPalette(linePalette);
     m_loopBox->setChecked(m_session.piecePlayer() && m_session.piecePlayer()->looping());
     m_loopBox->setEnabled(m_session.piecePlayer() != nullptr);
 }

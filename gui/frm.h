@@ -89,6 +89,8 @@ private:
     TransportBar *m_pieceBar = nullptr;
     PieceView *m_pieceView = nullptr;
     QCheckBox *m_loopBox = nullptr;
+    /// Whether the piece is the song's sound from mark to mark.
+    QLabel *m_checkLine = nullptr;
     StyledButton *m_saveButton = nullptr;
     StyledButton *m_recutButton = nullptr;
     StyledButton *m_continueButton = nullptr;

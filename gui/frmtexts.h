@@ -41,6 +41,13 @@ inline const QString pieceViewUsage = QStringLiteral("拖动两端的把手移�
 inline const QString pieceEnds = QStringLiteral("起点 %1　终点 %2。");
 inline const QString recutting = QStringLiteral("正在重新剪切…");
 inline const QString loop = QStringLiteral("循环试听");
+/// Beside the loop box: whether the piece is the song's sound from mark to mark.
+inline const QString checking = QStringLiteral("正在核对…");
+inline const QString sameSamples = QStringLiteral("与原曲逐个采样一致");
+inline const QString sameButLouder = QStringLiteral("与原曲一致，仅音量按所选改变");
+inline const QString endsOffset = QStringLiteral("起点偏差%1毫秒，终点偏差%2毫秒");
+inline const QString differs = QStringLiteral("铃声%1起与原曲不符");
+inline const QString checkFailed = QStringLiteral("无法核对铃声");
 
 /// The player's module could not be loaded: the songs cannot be heard, so no marks can be set.
 inline const QString playerMissing = QStringLiteral("找不到播放组件（%1），无法播放歌曲，也就无法标记起点和终点。请重新安装本程序。");

@@ -121,11 +121,6 @@ private slots:
         QCOMPARE(::kbTextToBytes(text), bytes);
     }
 
-    void roundedKB()
-    {
-        QCOMPARE(::roundedKB(3000000), 2929.7);
-    }
-
     void aSizeBoxKeepsItsFirstEightCharacters_data()
     {
         QTest::addColumn<QString>("text");

@@ -137,7 +137,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         const double start = state.startMark.value_or(-1);
-        const double end = state.lastCut.endPos.toDouble();
+        const double end = state.lastCut.endMark;
 
         // The piece is a header frame of its own, then a run of the song's frames, which by the
         // header's delay and padding plays from the start mark's sample to the end mark's.

@@ -362,6 +362,23 @@ private slots:
         QVERIFY(!h->fakePiece->looping());
     }
 
+    void theCheckLineSaysThePieceIsTheSongsSound()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mp3"));
+        QVERIFY(QFile::copy(QStringLiteral(FIXTURE_DIR "/songs/cbr128-stereo-44k1.mp3"), song));
+        h->choose(song);
+        h->markAt(0.5);
+        QVERIFY(h->cutAt(2.5));
+        auto *line = h->child<QLabel>("lblCheck");
+        QTRY_COMPARE_WITH_TIMEOUT(line->text(), QStringLiteral("与原曲逐个采样一致"), 30000);
+        const QColor red(0xc0, 0x1c, 0x1c);
+        QVERIFY(line->palette().color(QPalette::WindowText) != red);
+        // A faded piece is the song's sound made quieter at its ends, and is said to be.
+        QVERIFY(h->tick("chkFadeIn"));
+        QTRY_COMPARE_WITH_TIMEOUT(line->text(), QStringLiteral("与原曲一致，仅音量按所选改变"), 30000);
+    }
+
     void aNewStartStandsApartFromTheLastCut()
     {
         QTemporaryDir dir;
