@@ -37,7 +37,7 @@ qint64 leadFrame(const SongMap &map, qint64 first)
         const qint64 longestReach = map.reference.version == 10 ? 511 : 255;
         for (qint64 held = 0; lead > 0 && held < 2 * longestReach + 1;) {
             --lead;
-            const SongFrame &frame = map.frames[size_t(lead)];
+            const SongFrame &frame = map.frame(lead);
             held += frame.length - frame.header().sideInfoEnd();
         }
         lead = std::max<qint64>(lead - 1, 0);
@@ -173,7 +173,7 @@ bool WaveformLoader::decodeStretches(const QString &path, quint64 load, const So
 {
     const qint64 frames = map.endSample() - map.firstSample();
     const int rate = map.sampleRate();
-    if (frames <= 0 || rate <= 0 || map.frames.empty() || map.framesBefore != 0 || map.framesAfter != 0)
+    if (frames <= 0 || rate <= 0 || map.framesRead() == 0 || map.framesRead() != map.frameCount())
         return false;
 
     // The first picture, at once: how loud each granule is coded to be, from its side information.
@@ -239,11 +239,11 @@ WaveformLoader::Progress WaveformLoader::decodeStretch(const QString &path, quin
     const qint64 decodedFrom = map.firstSample() + std::max<qint64>(std::min(stretch.from, inputFrom), 0);
     const qint64 decodedTo = map.firstSample() + std::min(std::max(stretch.to, inputEnd), frames);
     const qint64 firstFrame = leadFrame(map, decodedFrom / perFrame);
-    const qint64 endFrame = std::min<qint64>((decodedTo + perFrame - 1) / perFrame, qint64(map.frames.size()));
+    const qint64 endFrame = std::min<qint64>((decodedTo + perFrame - 1) / perFrame, map.framesRead());
     std::vector<AudioDecoder::FrameBytes> bytes;
     bytes.reserve(size_t(endFrame - firstFrame));
     for (qint64 i = firstFrame; i < endFrame; ++i)
-        bytes.push_back({map.frames[size_t(i)].offset, map.frames[size_t(i)].length});
+        bytes.push_back({map.frame(i).offset, map.frame(i).length});
 
     const std::unique_ptr<AudioDecoder> decoder = m_decoders();
     const auto format = decoder ? decoder->openFrames(path, std::move(bytes), int(perFrame)) : std::nullopt;

@@ -12,7 +12,7 @@
 #include <vector>
 
 class QThread;
-struct SongMap;
+class SongMap;
 
 /// The peaks of one song at a time, decoded on threads of their own and handed back a block at
 /// a time, so that a picture of the song grows while the window goes on. An MPEG song is first

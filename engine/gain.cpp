@@ -145,7 +145,7 @@ std::optional<int> highestGain(const std::filesystem::path &path, const SongMap 
 {
     FrameReader reader(path);
     int highest = 0;
-    for (const SongFrame &frame : piece.frames) {
+    for (const SongFrame &frame : piece.readFrames()) {
         const auto *bytes = reader.read(frame.offset, std::size_t(std::min<int>(frame.length, largestSideInfoEnd)));
         const auto header = bytes ? frameHeaderFrom(bigEndian32(bytes->data())) : std::nullopt;
         if (!header)
@@ -218,8 +218,9 @@ bool writeChanged(const std::filesystem::path &from, const SongMap &piece, const
 
     std::int64_t at = encoder.offset + encoder.length;
     std::uint16_t musicCrc = 0;
-    for (std::size_t i = 0; i < piece.frames.size(); ++i) {
-        const SongFrame &frame = piece.frames[i];
+    const std::span<const SongFrame> frames = piece.readFrames();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const SongFrame &frame = frames[i];
         // Bytes between frames, were there any, go over as they are.
         if (!copy(frame.offset - at) || !write())
             return false;

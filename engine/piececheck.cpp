@@ -151,7 +151,7 @@ public:
         m_wanted = begin;
         m_end = end;
         // One frame more, where there is one: a decoder may hold a frame back until it sees the next.
-        m_feedEnd = std::min((end + spf - 1) / spf + 1, m_map.framesBefore + std::int64_t(m_map.frames.size()));
+        m_feedEnd = std::min((end + spf - 1) / spf + 1, m_map.endRead());
         // The format comes with the first frame decoded.
         while (m_rate == 0 && !m_ended) {
             if (!decodeNext())
@@ -179,11 +179,11 @@ private:
     /// the filter bank's memory, and for layer 3 the frames their audio data may reach back into.
     std::int64_t decodeStart(std::int64_t first) const
     {
-        std::int64_t from = std::max(m_map.framesBefore, first - 2);
+        std::int64_t from = std::max(m_map.firstRead(), first - 2);
         if (m_map.reference.layer != 3)
             return from;
         int bytes = 0;
-        while (from > m_map.framesBefore && bytes <= largestReservoir) {
+        while (from > m_map.firstRead() && bytes <= largestReservoir) {
             --from;
             const SongFrame &frame = m_map.frame(from);
             bytes += std::max(0, frame.length - frame.header().sideInfoEnd());
@@ -435,8 +435,8 @@ PieceCheck checkPiece(const std::filesystem::path &song, const SongMap &map, dou
         return check;
     const Placement &placement = std::get<Placement>(placed);
     const std::int64_t spf = map.samplesPerFrame;
-    if (placement.startSample / spf < map.framesBefore
-        || (placement.endSample + spf - 1) / spf > map.framesBefore + std::int64_t(map.frames.size()))
+    if (placement.startSample / spf < map.firstRead()
+        || (placement.endSample + spf - 1) / spf > map.endRead())
         return check;
     if (!placement.exact) {
         // Only the marks are where the person put them; the piece begins and ends with whole frames.

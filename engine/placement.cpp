@@ -33,7 +33,7 @@ int reservoirBefore(const SongMap &song, std::int64_t index)
 {
     constexpr int largestReservoir = 511;
     int bytes = 0;
-    for (std::int64_t i = index - 1; i >= song.framesBefore && bytes < largestReservoir; --i) {
+    for (std::int64_t i = index - 1; i >= song.firstRead() && bytes < largestReservoir; --i) {
         const SongFrame &before = song.frame(i);
         bytes += std::max(0, before.length - before.header().sideInfoEnd());
     }
@@ -133,7 +133,7 @@ std::optional<std::vector<std::uint8_t>> leadFrames(const SongMap &song, const P
     std::vector<std::uint8_t> data(room * std::size_t(piece.leadFrames), 0);
     std::ifstream file(songPath, std::ios::binary);
     std::size_t missing = std::size_t(piece.reservoir);
-    for (std::int64_t i = piece.firstFrame - 1; missing > 0 && i >= song.framesBefore && file; --i) {
+    for (std::int64_t i = piece.firstFrame - 1; missing > 0 && i >= song.firstRead() && file; --i) {
         const SongFrame &before = song.frame(i);
         const std::size_t n = std::min(missing, std::size_t(std::max(0, before.length - before.header().sideInfoEnd())));
         file.seekg(before.offset + before.length - std::int64_t(n));

@@ -111,12 +111,12 @@ void granuleLevels(const std::uint8_t *side, const FrameHeader &header, std::vec
 
 std::optional<std::vector<GranuleLevel>> songLevels(const std::filesystem::path &path, const SongMap &map)
 {
-    if (map.reference.layer != 3 || map.framesBefore != 0 || map.framesAfter != 0)
+    if (map.reference.layer != 3 || map.framesRead() != map.frameCount())
         return std::nullopt;
     BlockReader reader(path);
     std::vector<GranuleLevel> levels;
-    levels.reserve(map.frames.size() * std::size_t(granulesOf(map.reference)));
-    for (const SongFrame &frame : map.frames) {
+    levels.reserve(std::size_t(map.framesRead()) * std::size_t(granulesOf(map.reference)));
+    for (const SongFrame &frame : map.readFrames()) {
         const FrameHeader header = frame.header();
         const std::uint8_t *bytes = reader.at(frame.offset, std::min<int>(frame.length, largestSideInfoEnd));
         if (!bytes || frame.length < header.sideInfoEnd())

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-struct SongMap;
+class SongMap;
 
 /// Granules in a layer 3 frame: two in MPEG-1, one in MPEG-2 and 2.5.
 inline int granulesOf(const FrameHeader &header)

@@ -13,6 +13,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+/// The one place that puts a walk's frames into a map, so that no one else can make a map's
+/// frames disagree with its counts.
+struct SongMapReader
+{
+    static void keep(SongMap &map, std::vector<SongFrame> read, std::int64_t before, std::int64_t after, bool whole)
+    {
+        map.m_frames = std::move(read);
+        map.m_framesBefore = before;
+        map.m_framesAfter = after;
+        map.m_whole = whole;
+    }
+};
+
 namespace {
 
 // Consecutive frames, each where the one before it ends, that make a stream. Random bytes hold
@@ -556,14 +569,15 @@ void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::
 {
     // 26 ms a frame at the most common rates; enough room for most songs without a regrowth.
     const std::int64_t expected = (head.span.end - head.audioStart) / 400 + 2;
-    map.frames.reserve(std::size_t(std::clamp<std::int64_t>(std::min(expected, needed) - keepFrom, 0, 1 << 20)));
+    std::vector<SongFrame> read;
+    read.reserve(std::size_t(std::clamp<std::int64_t>(std::min(expected, needed) - keepFrom, 0, 1 << 20)));
     map.constantBitRate = true;
     FrameWalk walk(head.span, head.reference, head.audioStart);
     std::int64_t index = 0;
     std::int64_t counted = 0;
     for (WalkedFrame frame; walk.next(frame);) {
         if (index >= keepFrom && index < needed)
-            map.frames.push_back(head.songFrame(frame));
+            read.push_back(head.songFrame(frame));
         map.constantBitRate = map.constantBitRate && frame.header.bitRate == map.reference.bitRate;
         if (++index < needed || walk.done())
             continue;
@@ -577,8 +591,11 @@ void walkFrames(const SongHead &head, SongMap &map, std::int64_t keepFrom, std::
             countRest = false;
         }
     }
-    map.framesBefore = std::min(keepFrom, index);
-    map.framesAfter = index - map.framesBefore - std::int64_t(map.frames.size());
+    const std::int64_t before = std::min(keepFrom, index);
+    const std::int64_t after = index - before - std::int64_t(read.size());
+    // Only a walk that keeps every frame it finds reads the whole song.
+    const bool whole = keepFrom == 0 && needed == std::numeric_limits<std::int64_t>::max();
+    SongMapReader::keep(map, std::move(read), before, after, whole);
     map.headersRead = walk.headersRead() + counted;
 }
 
@@ -631,7 +648,7 @@ std::int64_t SongMap::sampleAt(double seconds) const
 
 std::int64_t SongMap::audioBytes() const
 {
-    return frames.empty() ? 0 : frames.back().offset + frames.back().length - frames.front().offset;
+    return m_frames.empty() ? 0 : m_frames.back().offset + m_frames.back().length - m_frames.front().offset;
 }
 
 std::int64_t id3v2TagSize(const std::uint8_t *head, std::size_t size)

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// The frame in front of a song's audio frames that describes the song (Xing, Info or VBRI),
@@ -42,21 +44,23 @@ struct SongFrame
 /// Samples are counted as a decoder puts them out, frame after frame from the first audio frame:
 /// frame i holds samples [i × samplesPerFrame, (i + 1) × samplesPerFrame). The song's sound, as a
 /// gapless player plays it, is [firstSample(), endSample()) of them.
-struct SongMap
+///
+/// A map holds either the whole song (scanSong()) or only the run of frames a piece needs
+/// (mapSongFor()), with the frames in front of that run and behind it counted but not read. Its
+/// frames are reached by the song's frame index, so that code written for a whole map cannot
+/// quietly take a partial map's first frame read for the song's first frame.
+class SongMap
 {
+public:
+    /// A whole song without frames, until they are read.
+    SongMap() = default;
+    /// A whole song of just these \a frames, in order.
+    explicit SongMap(std::vector<SongFrame> frames) : m_frames(std::move(frames)) {}
+
     /// The first audio frame's header: every frame of the stream has its version, layer and
     /// sample rate.
     FrameHeader reference;
     int samplesPerFrame = 0;
-    /// The audio frames read, in order: every frame from scanSong(), those a piece needs from
-    /// mapSongFor(). A leading ID3v2 tag, the encoder's frame, junk between frames and ID3v1,
-    /// APE or Lyrics3 tags behind the audio lie in none of them.
-    std::vector<SongFrame> frames;
-    /// Frames of the song in front of the first frame read and behind the last, counted but not
-    /// read. mapSongFor() stops counting where the song is known to run on past the piece's end:
-    /// then it counts as many as decide everything about the piece.
-    std::int64_t framesBefore = 0;
-    std::int64_t framesAfter = 0;
     /// Every audio frame has the same bit rate.
     bool constantBitRate = false;
     std::optional<EncoderFrame> encoderFrame;
@@ -68,9 +72,23 @@ struct SongMap
     /// Frame headers read to make the map.
     std::int64_t headersRead = 0;
 
-    std::int64_t frameCount() const { return framesBefore + std::int64_t(frames.size()) + framesAfter; }
+    /// Every frame of the song was read, as scanSong() reads them. A partial map may happen to
+    /// hold them all too; framesRead() == frameCount() says so.
+    bool whole() const { return m_whole; }
+    /// Frames of the song, read or counted. mapSongFor() stops counting where the song is known
+    /// to run on past the piece's end: then it counts as many as decide everything about the piece.
+    std::int64_t frameCount() const { return m_framesBefore + framesRead() + m_framesAfter; }
+    /// The song's index of the first frame read, and one past its last.
+    std::int64_t firstRead() const { return m_framesBefore; }
+    std::int64_t endRead() const { return m_framesBefore + framesRead(); }
+    std::int64_t framesRead() const { return std::int64_t(m_frames.size()); }
     /// The song's frame \a index; it must be one of those read.
-    const SongFrame &frame(std::int64_t index) const { return frames[std::size_t(index - framesBefore)]; }
+    const SongFrame &frame(std::int64_t index) const { return m_frames[std::size_t(index - m_framesBefore)]; }
+    /// The audio frames read, in order, from the song's frame firstRead() on. A leading ID3v2
+    /// tag, the encoder's frame, junk between frames and ID3v1, APE or Lyrics3 tags behind the
+    /// audio lie in none of them.
+    std::span<const SongFrame> readFrames() const { return m_frames; }
+
     int sampleRate() const { return reference.sampleRate; }
     /// Samples a decoder drops at the start: the encoder's delay and, for layer 3, the decoder's
     /// own 529, as the LAME tag tells them. Without one decoders drop nothing, and the song's
@@ -85,6 +103,14 @@ struct SongMap
     /// Bytes from the first frame read to the end of the last, junk between them included: all
     /// the song's audio from scanSong().
     std::int64_t audioBytes() const;
+
+private:
+    friend struct SongMapReader;
+
+    std::vector<SongFrame> m_frames;
+    std::int64_t m_framesBefore = 0;
+    std::int64_t m_framesAfter = 0;
+    bool m_whole = true;
 };
 
 /// The decoder's own delay of a layer 3 stream, in samples: gapless players drop it together

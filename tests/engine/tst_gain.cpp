@@ -107,7 +107,7 @@ std::pair<int, int> crcFailures(const QString &path)
     const auto map = scanSong(fileSystemPath(path));
     int failed = 0;
     int protectedFrames = 0;
-    for (const SongFrame &frame : map->frames) {
+    for (const SongFrame &frame : map->readFrames()) {
         const QByteArray whole = bytes.mid(frame.offset, frame.length);
         const auto header = frameHeaderFrom(bigEndian32(reinterpret_cast<const std::uint8_t *>(whole.constData())));
         if (!header->hasCrc)
@@ -125,7 +125,7 @@ bool lameCrcsHold(const QString &path)
     const auto map = scanSong(fileSystemPath(path));
     const auto *data = reinterpret_cast<const std::uint8_t *>(bytes.constData());
     const qsizetype tag = bytes.indexOf("LAME", map->encoderFrame->offset) ;
-    const std::uint16_t music = lameCrc(0, data + map->frames.front().offset, std::size_t(map->audioBytes()));
+    const std::uint16_t music = lameCrc(0, data + map->readFrames().front().offset, std::size_t(map->audioBytes()));
     const std::uint16_t own = lameCrc(0, data + map->encoderFrame->offset, std::size_t(tag + 34 - map->encoderFrame->offset));
     return (data[tag + 32] << 8 | data[tag + 33]) == music && (data[tag + 34] << 8 | data[tag + 35]) == own;
 }

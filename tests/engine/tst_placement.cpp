@@ -9,11 +9,20 @@
 
 namespace {
 
-/// 100 frames of MPEG-1 layer 3 at 44.1 kHz of header \a word from offset 417, each \a length
-/// bytes, behind a LAME tag of delay 576 and padding 1000: its sound is samples [1105, 114729).
-SongMap layer3Song(quint32 word, std::uint16_t length)
+/// 100 frames of header \a word from offset 417, each \a length bytes.
+std::vector<SongFrame> evenFrames(quint32 word, std::uint16_t length)
 {
-    SongMap song;
+    std::vector<SongFrame> frames;
+    for (int i = 0; i < 100; ++i)
+        frames.push_back({417 + i * length, length, 0, word});
+    return frames;
+}
+
+/// A song of MPEG-1 layer 3 at 44.1 kHz of header \a word, behind a LAME tag of delay 576 and
+/// padding 1000: with evenFrames() its sound is samples [1105, 114729).
+SongMap layer3Song(quint32 word, std::vector<SongFrame> frames)
+{
+    SongMap song(std::move(frames));
     song.reference = *frameHeaderFrom(word);
     song.samplesPerFrame = 1152;
     EncoderFrame lame;
@@ -22,48 +31,48 @@ SongMap layer3Song(quint32 word, std::uint16_t length)
     lame.padding = 1000;
     song.encoderFrame = lame;
     song.constantBitRate = true;
-    for (int i = 0; i < 100; ++i)
-        song.frames.push_back({417 + i * length, length, 0, word});
     return song;
 }
 
 /// At 128 kbit/s, 381 bytes of audio data a frame; three frames take some from the frames before.
 SongMap song128()
 {
-    SongMap song = layer3Song(0xFFFB9044, 417);
-    song.frames[42].reservoir = 300;
-    song.frames[60].reservoir = 381;
-    song.frames[80].reservoir = 500;
-    return song;
+    std::vector<SongFrame> frames = evenFrames(0xFFFB9044, 417);
+    frames[42].reservoir = 300;
+    frames[60].reservoir = 381;
+    frames[80].reservoir = 500;
+    return layer3Song(0xFFFB9044, std::move(frames));
 }
 
 /// At 32 kbit/s, 68 bytes of audio data a frame: the fourth frame takes 200 from the three before.
 SongMap song32()
 {
-    SongMap song = layer3Song(0xFFFB1044, 104);
-    song.frames[3].reservoir = 200;
-    return song;
+    std::vector<SongFrame> frames = evenFrames(0xFFFB1044, 104);
+    frames[3].reservoir = 200;
+    return layer3Song(0xFFFB1044, std::move(frames));
 }
 
 /// song32() as a song cut out of a longer one, without a LAME tag: its frames 2 and 6 take more
 /// bytes from the frames before them than the song holds there.
 SongMap cutOut32()
 {
-    SongMap song = layer3Song(0xFFFB1044, 104);
+    std::vector<SongFrame> frames = evenFrames(0xFFFB1044, 104);
+    frames[2].reservoir = 200;
+    frames[6].reservoir = 500;
+    SongMap song = layer3Song(0xFFFB1044, std::move(frames));
     song.encoderFrame.reset();
-    song.frames[2].reservoir = 200;
-    song.frames[6].reservoir = 500;
     return song;
 }
 
 /// 100 frames of MPEG-1 layer 2 at 48 kHz: samples [0, 115200).
 SongMap layer2Song()
 {
-    SongMap song;
+    std::vector<SongFrame> frames;
+    for (int i = 0; i < 100; ++i)
+        frames.push_back({i * 576, 576, 0, 0xFFFDA444});
+    SongMap song(std::move(frames));
     song.reference = *frameHeaderFrom(0xFFFDA444);
     song.samplesPerFrame = 1152;
-    for (int i = 0; i < 100; ++i)
-        song.frames.push_back({i * 576, 576, 0, 0xFFFDA444});
     return song;
 }
 
@@ -209,10 +218,10 @@ private slots:
         QFETCH(qint64, first);
         QFETCH(qint64, end);
         QFETCH(QList<qint64>, ranges);
-        SongMap song = song128();
-        song.frames.resize(10);
-        for (std::size_t i = 0; i < song.frames.size(); ++i)
-            song.frames[i] = {100 + std::int64_t(i) * 417 + (i >= 5 ? 37 : 0), 417, 0, 0xFFFB9044};
+        std::vector<SongFrame> frames;
+        for (std::int64_t i = 0; i < 10; ++i)
+            frames.push_back({100 + i * 417 + (i >= 5 ? 37 : 0), 417, 0, 0xFFFB9044});
+        const SongMap song = layer3Song(0xFFFB9044, std::move(frames));
         Placement piece;
         piece.firstFrame = first;
         piece.endFrame = end;

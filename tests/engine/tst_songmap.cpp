@@ -70,9 +70,9 @@ Offsets junkOffsets(int before, qint64 junk, int after)
 Offsets offsetsOf(const SongMap &song)
 {
     Offsets offsets;
-    for (const SongFrame &f : song.frames)
+    for (const SongFrame &f : song.readFrames())
         offsets.append(f.offset);
-    offsets.append(song.frames.back().offset + song.frames.back().length);
+    offsets.append(song.readFrames().back().offset + song.readFrames().back().length);
     return offsets;
 }
 
@@ -189,12 +189,12 @@ int dataStartOf(const QByteArray &file, const SongFrame &f)
 
 /// The audio data that frame \a index of \a song takes from the frames before it, its
 /// reservoir, as \a file holds it.
-QByteArray reservoirOf(const QByteArray &file, const SongMap &song, std::size_t index)
+QByteArray reservoirOf(const QByteArray &file, const SongMap &song, qint64 index)
 {
     QByteArray bytes;
-    qint64 missing = song.frames[index].reservoir;
-    for (std::size_t i = index; missing > 0 && i-- > 0;) {
-        const SongFrame &f = song.frames[i];
+    qint64 missing = song.frame(index).reservoir;
+    for (qint64 i = index; missing > 0 && i-- > 0;) {
+        const SongFrame &f = song.frame(i);
         const qint64 n = std::min<qint64>(missing, f.length - dataStartOf(file, f));
         bytes.prepend(file.mid(f.offset + f.length - n, n));
         missing -= n;
@@ -209,8 +209,8 @@ qint64 frameOutOfStream(const QByteArray &file, const SongMap &song)
 {
     qint64 dataBefore = 0;
     qint64 lastStart = 0;
-    for (std::size_t i = 0; i < song.frames.size(); ++i) {
-        const SongFrame &f = song.frames[i];
+    for (qint64 i = 0; i < song.framesRead(); ++i) {
+        const SongFrame &f = song.frame(i);
         const qint64 start = dataBefore - f.reservoir;
         if (start < lastStart)
             return qint64(i);
@@ -489,7 +489,7 @@ void TestSongMap::readsEachFramesReservoir()
     const auto song = scan(write(bytes));
     QVERIFY(song);
     QList<int> read;
-    for (const SongFrame &f : song->frames)
+    for (const SongFrame &f : song->readFrames())
         read.append(f.reservoir);
     QCOMPARE(read, reservoirs);
 }
@@ -531,7 +531,7 @@ void TestSongMap::fixturesAgreeWithTheirOwnHeaders()
 
     QVERIFY(song->encoderFrame);
     const EncoderFrame &lame = *song->encoderFrame;
-    const qint64 audioStart = song->frames.front().offset;
+    const qint64 audioStart = song->readFrames().front().offset;
     const qint64 audioEnd = audioStart + song->audioBytes();
     QCOMPARE(orNone(lame.frames), song->frameCount());
     QCOMPARE(orNone(lame.bytes), audioEnd - lame.offset);
@@ -546,14 +546,14 @@ void TestSongMap::fixturesAgreeWithTheirOwnHeaders()
     QCOMPARE(lameCrc(0, bytesOf(bytes) + audioStart, std::size_t(song->audioBytes())), bigEndian16At(lame.lameTag, 32));
 
     // Frame after frame, each where the one before it ends, their audio data one stream.
-    for (std::size_t i = 0; i < song->frames.size(); ++i) {
-        const SongFrame &f = song->frames[i];
+    for (qint64 i = 0; i < song->framesRead(); ++i) {
+        const SongFrame &f = song->frame(i);
         const auto header = frameHeaderFrom(qFromBigEndian<quint32>(bytes.constData() + f.offset));
         QVERIFY(header);
         QVERIFY(header->sameStream(song->reference));
         QCOMPARE(int(f.length), header->length);
-        if (i + 1 < song->frames.size())
-            QCOMPARE(song->frames[i + 1].offset, f.offset + f.length);
+        if (i + 1 < song->framesRead())
+            QCOMPARE(song->frame(i + 1).offset, f.offset + f.length);
     }
     QCOMPARE(frameOutOfStream(bytes, *song), -1);
 }
@@ -646,15 +646,15 @@ void TestSongMap::pieceHeaderReadsBack()
     QCOMPARE(orNone(info.frames), piece.frameCount());
     QCOMPARE(orNone(info.bytes), total);
     QCOMPARE(read->frameCount(), piece.frameCount());
-    QCOMPARE(read->frames.front().offset, qint64(headerBytes.size()));
+    QCOMPARE(read->readFrames().front().offset, qint64(headerBytes.size()));
     // A gapless decoder plays exactly the marked samples.
     QCOMPARE(orNone(info.delay), piece.delay);
     QCOMPARE(orNone(info.padding), piece.padding);
     QCOMPARE(read->endSample() - read->firstSample(), piece.endSample - piece.startSample);
     // The song's first frame finds the audio data it takes from the frames before it in the lead
     // frames, and the audio data stays one stream from the piece's first frame on.
-    QCOMPARE(reservoirOf(pieceBytes, *read, std::size_t(piece.leadFrames)),
-             reservoirOf(source, *song, std::size_t(piece.firstFrame)));
+    QCOMPARE(reservoirOf(pieceBytes, *read, piece.leadFrames),
+             reservoirOf(source, *song, piece.firstFrame));
     QCOMPARE(frameOutOfStream(pieceBytes, *read), -1);
 
     const std::size_t lameAt = std::size_t(4 + song->reference.sideInfoSize() + xingFieldsSize);
@@ -676,7 +676,7 @@ void TestSongMap::pieceHeaderReadsBack()
     // Entry i: where, in 256ths of the piece, the frame playing at i % of its time begins.
     const std::uint8_t *toc = header.data() + 4 + frameHeader->sideInfoSize() + 16;
     for (int i = 0; i < 100; ++i) {
-        const qint64 at = read->frames[std::size_t(read->frameCount() * i / 100)].offset;
+        const qint64 at = read->frame(read->frameCount() * i / 100).offset;
         QCOMPARE(int(toc[i]), int(std::min<qint64>(255, 256 * at / total)));
     }
 }
@@ -733,8 +733,8 @@ void TestSongMap::pieceHeaderIsTheShortestThatHoldsIt()
     QVERIFY(!frameHeader->hasCrc);
 
     sealPieceHeader(header, 0);
-    const qint64 from = map->frames[2].offset;
-    const QByteArray audio = (lead ? frame(lead, '\0') : QByteArray()) + song.mid(from, map->frames[12].offset - from);
+    const qint64 from = map->frame(2).offset;
+    const QByteArray audio = (lead ? frame(lead, '\0') : QByteArray()) + song.mid(from, map->frame(12).offset - from);
     const auto read = scan(write(asBytes(header) + audio, QStringLiteral("piece.mp3")));
     QVERIFY(read && read->encoderFrame);
     QCOMPARE(QByteArray::fromStdString(read->encoderFrame->tag), tag);

@@ -130,10 +130,10 @@ std::string pieceFrom(const SongMap &map, const std::filesystem::path &song, dou
 /// The frames of a map lie in order inside the file, none over another, and the sound has a length.
 void checkMap(const SongMap &map, std::int64_t fileSize)
 {
-    require(map.frameCount() > 0 && map.framesBefore >= 0 && map.framesAfter >= 0, "the map counts its frames");
+    require(map.frameCount() > 0 && map.firstRead() >= 0 && map.endRead() <= map.frameCount(), "the map counts its frames");
     require(map.firstSample() <= map.endSample(), "the song's sound begins before it ends");
     std::int64_t end = map.leadingTag;
-    for (const SongFrame &frame : map.frames) {
+    for (const SongFrame &frame : map.readFrames()) {
         require(frame.offset >= end && frame.length > 0, "the frames follow each other");
         end = frame.offset + frame.length;
     }

@@ -18,18 +18,19 @@ PieceReading readPiece(const QString &piecePath, const QString &songPath)
     // Lead frames of the piece's own may stand in front of the song's frames.
     qint64 lead = 0;
     while (lead < piece->frameCount()) {
-        const SongFrame &frame = piece->frames[std::size_t(lead)];
+        const SongFrame &frame = piece->frame(lead);
         if (songBytes.contains(pieceBytes.mid(frame.offset, frame.length)))
             break;
         ++lead;
     }
-    const QByteArray frames = pieceBytes.mid(piece->frames[std::size_t(lead)].offset);
-    const auto first = std::find_if(song->frames.begin(), song->frames.end(), [&](const SongFrame &frame) {
+    const QByteArray frames = pieceBytes.mid(piece->frame(lead).offset);
+    const std::span<const SongFrame> songFrames = song->readFrames();
+    const auto first = std::find_if(songFrames.begin(), songFrames.end(), [&](const SongFrame &frame) {
         return songBytes.mid(frame.offset, frames.size()) == frames;
     });
-    if (first == song->frames.end())
+    if (first == songFrames.end())
         return reading;
-    const qint64 index = first - song->frames.begin() - lead;
+    const qint64 index = first - songFrames.begin() - lead;
     const qint64 spf = song->samplesPerFrame;
     reading.from = first->offset;
     reading.length = frames.size();
