@@ -7,6 +7,7 @@
 //
 // The input's last six bytes choose the marks and the gain; the bytes before them are the song.
 
+#include "engine/cutpipeline.h"
 #include "engine/gain.h"
 #include "engine/piecefile.h"
 #include "engine/pieceheader.h"
@@ -289,6 +290,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto refused = applyGain(piecePath, change);
     checkNothingBeside(folder.path());
     const Bytes gained = readAll(piecePath);
+
+    // The pipeline both front ends run makes the same piece in one go, its gain changed before it
+    // takes its name, and leaves nothing where it is refused.
+    const WorkFolder pipelineFolder;
+    const std::filesystem::path throughPipeline = pipelineFolder.path() / "piece.mp3";
+    SongFile pipelineSource(song);
+    NewFile pipelineFile(throughPipeline, false);
+    CutPipeline pipeline(parts, change, pipelineSource, pipelineFile, song, throughPipeline);
+    const CutPipeline::State ran = pipeline.run();
+    // Asked to change nothing, it leaves the piece as cut, of whatever layer.
+    if (refused && change.any())
+        require(ran == CutPipeline::State::Failed && pipeline.error()->kind == refused->kind
+                    && std::filesystem::is_empty(pipelineFolder.path()),
+                "the pipeline refuses the gain as the gain step does, and leaves nothing");
+    else
+        require(ran == CutPipeline::State::Written && readAll(throughPipeline) == gained,
+                "the pipeline's piece is the piece cut, then changed");
+
     if (refused) {
         require(gained == pieceBytes, "a refused change of gain leaves the piece as it was");
         // Only a piece of another layer is refused, or one whose sound cannot be decoded to measure.
