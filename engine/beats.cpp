@@ -1,6 +1,6 @@
 #include "engine/beats.h"
 
-#include "engine/spectrum.h"
+#include "engine/fft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "engine/chorus.h"
 
 #include "engine/beats.h"
-#include "engine/spectrum.h"
+#include "engine/fft.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 
 #include "engine/chorus.h"
 #include "engine/songsound.h"
-#include "engine/spectrum.h"
+#include "engine/fft.h"
 #include "structuredsong.h"
 
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "engine/spectrum.h"
+#include "engine/fft.h"
 
 #include <algorithm>
 #include <cmath>
